@@ -1,0 +1,51 @@
+# Kestrelink: the front door.
+#   make test   install what is missing, build everything, run every test (ctest)
+#   make run    build, then run the stand-in host under Wine against the x86-64 DLL
+#   make bench  benchmarks of the pure core (Release, native)
+#   make fuzz   libFuzzer targets under ASan/UBSan, FUZZ_SECONDS each (default 60)
+SHELL := /bin/bash
+.ONESHELL:
+.SHELLFLAGS := -euo pipefail -c
+
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+GEN := -G Ninja
+
+.PHONY: all setup build native win64 win32 test run bench fuzz clean
+
+all: build
+
+setup:
+	@tools/setup.sh
+
+native: setup
+	cmake -S . -B build/native $(GEN) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/native -j $(JOBS)
+
+win64: setup
+	cmake -S . -B build/win64 $(GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+	cmake --build build/win64 -j $(JOBS)
+
+win32: setup
+	cmake -S . -B build/win32 $(GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	cmake --build build/win32 -j $(JOBS)
+
+build: native win64 win32
+	printf 'subdirs("native" "win64" "win32")\n' > build/CTestTestfile.cmake
+
+test: build
+	cd build && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+run: win64
+	tools/run-host.sh build/win64
+
+bench: native
+	tools/run-bench.sh build/native
+
+fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(GEN) -DKL_FUZZ=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/fuzz -j $(JOBS)
+	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build

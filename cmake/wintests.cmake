@@ -1,0 +1,43 @@
+# Windows tests: GoogleTest cross-built from Debian's source, one program per
+# test file, each run under Wine in a private prefix that one fixture creates
+# for the whole ctest run and another removes at its end.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+target_compile_options(gtest PRIVATE -Wno-error)
+target_compile_options(gtest_main PRIVATE -Wno-error)
+
+set(KL_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
+set(KL_WINE_ENV ${CMAKE_SOURCE_DIR}/tools/wine-env.sh)
+
+add_test(NAME wine.setup COMMAND ${KL_WINE_ENV} setup ${KL_WINE_DIR})
+set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+add_test(NAME wine.cleanup COMMAND ${KL_WINE_ENV} cleanup ${KL_WINE_DIR})
+set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine)
+
+# Shared test support compiled into every Windows test program.
+file(GLOB KL_WIN_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(kl_win_support STATIC ${KL_WIN_SUPPORT})
+target_link_libraries(kl_win_support PUBLIC kl_win gtest)
+target_include_directories(kl_win_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/src)
+
+file(GLOB KL_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/test_*.cpp ${CMAKE_SOURCE_DIR}/tests/gui/test_*.cpp)
+foreach(src ${KL_WIN_TESTS})
+  get_filename_component(name ${src} NAME_WE)
+  get_filename_component(dir ${src} DIRECTORY)
+  get_filename_component(group ${dir} NAME)
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE kl_win_support gtest_main)
+  add_dependencies(${name} kestrelink)
+  add_test(NAME ${group}.${name}
+           COMMAND ${KL_WINE_ENV} run ${KL_WINE_DIR} $<TARGET_FILE:${name}>)
+  set_tests_properties(${group}.${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+                       ENVIRONMENT "KL_DLL=$<TARGET_FILE:kestrelink>;KL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endforeach()
+
+file(GLOB KL_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/host/*.cpp)
+add_executable(kl_host ${KL_HOST_SOURCES})
+target_link_libraries(kl_host PRIVATE kl_core user32)
+target_include_directories(kl_host PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_options(kl_host PRIVATE -municode)

@@ -1,0 +1,3 @@
+list(APPEND KL_WIN_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/uWin.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uPlugin.cpp)

@@ -1,0 +1,76 @@
+#include "plugin/uWin.h"
+
+#include <algorithm>
+
+std::u16string AnsiToWide(const char* s) {
+    if (!s || !*s) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
+    if (n <= 1) return {};
+    std::u16string r(size_t(n), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, s, -1, reinterpret_cast<wchar_t*>(r.data()), n);
+    r.resize(size_t(n - 1));
+    return r;
+}
+
+std::string WideToAnsi(std::u16string_view s) {
+    if (s.empty()) return {};
+    const auto* w = reinterpret_cast<const wchar_t*>(s.data());
+    const int n = WideCharToMultiByte(CP_ACP, 0, w, int(s.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string r(size_t(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, w, int(s.size()), r.data(), n, nullptr, nullptr);
+    return r;
+}
+
+template <class C, class V>
+static void CopyUnits(C* dst, int maxlen, V src) {
+    if (!dst || maxlen <= 0) return;
+    const size_t n = std::min(src.size(), size_t(maxlen - 1));
+    std::copy_n(src.data(), n, dst);
+    dst[n] = 0;
+}
+
+void CopyToBuffer(char* dst, int maxlen, std::string_view src) { CopyUnits(dst, maxlen, src); }
+void CopyToBuffer(wchar_t* dst, int maxlen, std::u16string_view src) {
+    CopyUnits(dst, maxlen, src);
+}
+
+int CompareTextI(std::u16string_view a, std::u16string_view b) {
+    const int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
+                                 reinterpret_cast<const wchar_t*>(a.data()), int(a.size()),
+                                 reinterpret_cast<const wchar_t*>(b.data()), int(b.size()));
+    return r == 0 ? 0 : r - CSTR_EQUAL;
+}
+
+bool SameTextI(std::u16string_view a, std::u16string_view b) { return CompareTextI(a, b) == 0; }
+
+bool StartsWithI(std::u16string_view s, std::u16string_view prefix) {
+    return s.size() >= prefix.size() && SameTextI(s.substr(0, prefix.size()), prefix);
+}
+
+HMODULE ThisModule() {
+    HMODULE h = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &h);
+    return h;
+}
+
+std::u16string ModuleDirectory() {
+    wchar_t buf[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(ThisModule(), buf, MAX_PATH);
+    std::u16string path = U(buf, std::min<DWORD>(n, MAX_PATH));
+    const size_t slash = path.rfind(u'\\');
+    return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash + 1);
+}
+
+std::u16string SystemMessage(DWORD code) {
+    wchar_t* buf = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    std::u16string text = n && buf ? U(buf, n) : std::u16string();
+    if (buf) LocalFree(buf);
+    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
+        text.pop_back();
+    return text;
+}

@@ -1,0 +1,91 @@
+// Small Win32 helpers shared by every Windows module: the one place where
+// char16_t text meets wchar_t, ANSI <-> UTF-16 conversion for the ANSI exports,
+// locale-aware case-insensitive comparison, the module handle of this library,
+// system error texts and a handle owner.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
+
+inline const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+inline const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
+inline std::u16string U(const wchar_t* s) {
+    return s ? std::u16string(reinterpret_cast<const char16_t*>(s)) : std::u16string();
+}
+inline std::u16string U(const wchar_t* s, size_t n) {
+    return std::u16string(reinterpret_cast<const char16_t*>(s), n);
+}
+
+// Text from the host's ANSI code page; a null pointer is empty text.
+std::u16string AnsiToWide(const char* s);
+// Text to the ANSI code page; characters it cannot hold become the system's
+// default character.
+std::string WideToAnsi(std::u16string_view s);
+
+// lstrcpyn semantics: at most maxlen - 1 units, always terminated when maxlen > 0.
+void CopyToBuffer(char* dst, int maxlen, std::string_view src);
+void CopyToBuffer(wchar_t* dst, int maxlen, std::u16string_view src);
+
+// CompareStringW with the user's default locale and NORM_IGNORECASE.
+int CompareTextI(std::u16string_view a, std::u16string_view b);  // <0, 0, >0
+bool SameTextI(std::u16string_view a, std::u16string_view b);
+// The first n units of s equal prefix ignoring case (false when s is shorter).
+bool StartsWithI(std::u16string_view s, std::u16string_view prefix);
+
+// Stable ascending insertion sort with CompareTextI; equal names keep their order.
+template <class T, class Key>
+void InsertionSortI(T& items, Key key) {
+    for (size_t i = 1; i < items.size(); ++i) {
+        auto item = std::move(items[i]);
+        size_t j = i;
+        while (j > 0 && CompareTextI(key(items[j - 1]), key(item)) > 0) {
+            items[j] = std::move(items[j - 1]);
+            --j;
+        }
+        items[j] = std::move(item);
+    }
+}
+
+// The module that holds this code: the plugin DLL when loaded by the host,
+// the test program when linked into one.
+HMODULE ThisModule();
+// Directory of ThisModule() including the trailing backslash; empty when the
+// module path has none.
+std::u16string ModuleDirectory();
+
+// FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM) text for a Windows or Windows
+// Sockets error code, without the trailing line break.
+std::u16string SystemMessage(DWORD code);
+
+// Owns a kernel handle; INVALID_HANDLE_VALUE and NULL both mean "none".
+class THandle {
+public:
+    THandle() = default;
+    explicit THandle(HANDLE h) : h_(h) {}
+    ~THandle() { Reset(); }
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    THandle(THandle&& o) noexcept : h_(o.Release()) {}
+    THandle& operator=(THandle&& o) noexcept {
+        if (this != &o) Reset(o.Release());
+        return *this;
+    }
+    HANDLE Get() const { return h_; }
+    bool Valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+    HANDLE Release() {
+        HANDLE h = h_;
+        h_ = INVALID_HANDLE_VALUE;
+        return h;
+    }
+    void Reset(HANDLE h = INVALID_HANDLE_VALUE) {
+        if (Valid()) CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};

@@ -1,0 +1,231 @@
+#include "settings/uSettings.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "plugin/uWin.h"
+#include "settings/uText.h"
+
+namespace {
+
+// The path is computed once and then only replaced by SetSettingsPath; every
+// caller runs on the host's user-interface thread.
+std::u16string g_settingsPath;
+bool g_settingsPathSet = false;
+
+const std::u16string kPlugin = u"Plugin";
+const std::u16string kWindow = u"Window";
+
+bool WriteStringChecked(const std::u16string& section, const std::u16string& key,
+                        const std::u16string& value) {
+    const auto path = SettingsPath();
+    return WritePrivateProfileStringW(W(section), W(key), W(value), W(path)) != FALSE;
+}
+
+bool WriteIntChecked(const std::u16string& section, const std::u16string& key, int32_t value) {
+    return WriteStringChecked(section, key, IntToText(value));
+}
+
+}  // namespace
+
+std::u16string SettingsPath() {
+    if (!g_settingsPathSet) {
+        g_settingsPath = ModuleDirectory() + u"kestrelink.ini";
+        g_settingsPathSet = true;
+    }
+    return g_settingsPath;
+}
+
+void SetSettingsPath(const std::u16string& path) {
+    g_settingsPath = path;
+    g_settingsPathSet = true;
+}
+
+std::u16string ReadString(const std::u16string& section, const std::u16string& key,
+                          const std::u16string& def) {
+    wchar_t buf[1024] = {};
+    const auto path = SettingsPath();
+    const DWORD n = GetPrivateProfileStringW(W(section), W(key), W(def), buf, 1024, W(path));
+    return U(buf, n < 1024 ? n : 1023);
+}
+
+int32_t ReadInt(const std::u16string& section, const std::u16string& key, int32_t def) {
+    const auto path = SettingsPath();
+    return int32_t(GetPrivateProfileIntW(W(section), W(key), def, W(path)));
+}
+
+bool ReadBool(const std::u16string& section, const std::u16string& key, bool def) {
+    return ReadInt(section, key, def ? 1 : 0) != 0;
+}
+
+void WriteString(const std::u16string& section, const std::u16string& key,
+                 const std::u16string& value) {
+    WriteStringChecked(section, key, value);
+}
+
+void WriteInt(const std::u16string& section, const std::u16string& key, int32_t value) {
+    WriteString(section, key, IntToText(value));
+}
+
+int32_t GlobalHistoryLines() {
+    return ClampHistoryLines(ReadInt(kPlugin, u"HistoryLines", kDefaultHistoryLines));
+}
+
+TSessionSettings LoadSessionSettings(const std::u16string& section) {
+    TSessionSettings s = DefaultSessionSettings();
+    auto readInt = [&](const char16_t* key, int32_t& v) { v = ReadInt(section, key, v); };
+    auto readBool = [&](const char16_t* key, bool& v) { v = ReadBool(section, key, v); };
+    readInt(u"Baud", s.Baud);
+    readInt(u"DataBits", s.DataBits);
+    readInt(u"StopBits", s.StopBits);
+    readInt(u"Parity", s.Parity);
+    readInt(u"Flow", s.Flow);
+    readBool(u"DTR", s.DTR);
+    readBool(u"RTS", s.RTS);
+    readBool(u"ViewHex", s.ViewHex);
+    readBool(u"AnsiColors", s.AnsiColors);
+    readInt(u"Charset", s.Charset);
+    readInt(u"RxNewline", s.RxNewline);
+    readInt(u"TxNewline", s.TxNewline);
+    readBool(u"LocalEcho", s.LocalEcho);
+    readBool(u"Autoscroll", s.Autoscroll);
+    readBool(u"AutoReconnect", s.AutoReconnect);
+    readBool(u"Timestamps", s.Timestamps);
+    readBool(u"ConnectOnOpen", s.ConnectOnOpen);
+    readBool(u"ConnectInQuickView", s.ConnectInQuickView);
+    readBool(u"HistoryOn", s.HistoryOn);
+    s.HistoryLines = ReadInt(section, u"HistoryLines", GlobalHistoryLines());
+    ApplySessionReadRules(s);
+    return s;
+}
+
+void SaveTerminalSettings(const std::u16string& section, const TSessionSettings& s) {
+    WriteInt(section, u"Baud", s.Baud);
+    WriteInt(section, u"DataBits", s.DataBits);
+    WriteInt(section, u"StopBits", s.StopBits);
+    WriteInt(section, u"Parity", s.Parity);
+    WriteInt(section, u"Flow", s.Flow);
+    WriteInt(section, u"DTR", s.DTR);
+    WriteInt(section, u"RTS", s.RTS);
+    WriteInt(section, u"ViewHex", s.ViewHex);
+    WriteInt(section, u"AnsiColors", s.AnsiColors);
+    WriteInt(section, u"Charset", s.Charset);
+    WriteInt(section, u"RxNewline", s.RxNewline);
+    WriteInt(section, u"TxNewline", s.TxNewline);
+    WriteInt(section, u"LocalEcho", s.LocalEcho);
+    WriteInt(section, u"Autoscroll", s.Autoscroll);
+    WriteInt(section, u"AutoReconnect", s.AutoReconnect);
+    WriteInt(section, u"Timestamps", s.Timestamps);
+}
+
+void SaveSessionSettings(const std::u16string& section, const TSessionSettings& s) {
+    SaveTerminalSettings(section, s);
+    WriteInt(section, u"ConnectOnOpen", s.ConnectOnOpen);
+    WriteInt(section, u"ConnectInQuickView", s.ConnectInQuickView);
+    WriteInt(section, u"HistoryOn", s.HistoryOn);
+    WriteInt(section, u"HistoryLines", s.HistoryLines);
+}
+
+TNameArray ListConnections() {
+    TNameArray names;
+    std::vector<wchar_t> buf(65536);
+    const auto path = SettingsPath();
+    const DWORD n = GetPrivateProfileSectionNamesW(buf.data(), DWORD(buf.size()), W(path));
+    const std::u16string_view all(reinterpret_cast<const char16_t*>(buf.data()),
+                                  n < buf.size() ? n : buf.size());
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t end = all.find(u'\0', pos);
+        if (end == std::u16string_view::npos) end = all.size();
+        const auto name = all.substr(pos, end - pos);
+        if (name.size() >= 6 && StartsWithI(name, u"Conn:")) names.emplace_back(name.substr(5));
+        pos = end + 1;
+    }
+    InsertionSortI(names, [](const std::u16string& s) -> std::u16string_view { return s; });
+    return names;
+}
+
+bool LoadConnection(const std::u16string& name, TConnInfo& info) {
+    const auto section = ConnSection(name);
+    info.Name = name;
+    info.Host = ReadString(section, u"Host", u"");
+    info.Port = ReadInt(section, u"Port", 23);
+    info.Mode = NormalizeConnMode(ReadInt(section, u"Mode", 1));
+    return !info.Host.empty();
+}
+
+void SaveConnection(const TConnInfo& info) {
+    const auto section = ConnSection(info.Name);
+    WriteString(section, u"Host", info.Host);
+    WriteInt(section, u"Port", info.Port);
+    WriteInt(section, u"Mode", info.Mode);
+}
+
+void DeleteConnection(const std::u16string& name) {
+    const auto section = ConnSection(name);
+    const auto path = SettingsPath();
+    WritePrivateProfileStringW(W(section), nullptr, nullptr, W(path));
+}
+
+void ReadGeneralSettings(std::u16string& language, std::u16string& theme) {
+    language = NormalizeLanguage(ReadString(kPlugin, u"Language", u"en"));
+    theme = NormalizeTheme(ReadString(kPlugin, u"Theme", u"auto"));
+}
+
+bool WriteGeneralSettings(const std::u16string& language, const std::u16string& theme) {
+    if (!IsValidLanguageCode(language) || !IsExactTheme(theme)) return false;
+    if (!WriteStringChecked(kPlugin, u"Theme", theme)) return false;
+    return WriteStringChecked(kPlugin, u"Language", AsciiLower(language));
+}
+
+void ReadFontSettings(std::u16string& face, int32_t& size) {
+    face = NormalizeFontName(ReadString(kPlugin, u"TerminalFontName", u"Consolas"));
+    size = NormalizeFontSize(ReadInt(kPlugin, u"TerminalFontSize", 10));
+}
+
+bool WriteFontSettings(const std::u16string& face, int32_t size) {
+    if (!IsValidFontSettings(face, size)) return false;
+    if (!WriteStringChecked(kPlugin, u"TerminalFontName", Trim(face))) return false;
+    return WriteIntChecked(kPlugin, u"TerminalFontSize", size);
+}
+
+void ReadAppearance(TColorRef& background, TColorRef& text, int32_t& hexBytesPerLine) {
+    if (!ParseColor(ReadString(kPlugin, u"TerminalBackground", u"#0C0C0C"), background))
+        background = 0x0C0C0C;
+    if (!ParseColor(ReadString(kPlugin, u"TerminalTextColor", u"#CCCCCC"), text)) text = 0xCCCCCC;
+    hexBytesPerLine = NormalizeHexBytesPerLine(ReadInt(kPlugin, u"HexBytesPerLine", 24));
+}
+
+bool WriteAppearance(TColorRef background, TColorRef text, int32_t hexBytesPerLine) {
+    if (background > 0xFFFFFF || text > 0xFFFFFF || hexBytesPerLine < 1 || hexBytesPerLine > 64)
+        return false;
+    if (!WriteStringChecked(kPlugin, u"TerminalBackground", ColorToHex(background))) return false;
+    if (!WriteStringChecked(kPlugin, u"TerminalTextColor", ColorToHex(text))) return false;
+    return WriteIntChecked(kPlugin, u"HexBytesPerLine", hexBytesPerLine);
+}
+
+TWindowPlacement ReadWindowPlacement() {
+    TWindowPlacement p;
+    p.Left = ReadInt(kWindow, u"Left", 100);
+    p.Top = ReadInt(kWindow, u"Top", 100);
+    p.Width = ReadInt(kWindow, u"Width", 960);
+    p.Height = ReadInt(kWindow, u"Height", 620);
+    p.Valid = ReadInt(kWindow, u"Valid", 0) != 0;
+    return FixWindowPlacement(p, GetSystemMetrics(SM_XVIRTUALSCREEN),
+                              GetSystemMetrics(SM_YVIRTUALSCREEN),
+                              GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                              GetSystemMetrics(SM_CYVIRTUALSCREEN));
+}
+
+void WriteWindowPlacement(int32_t left, int32_t top, int32_t width, int32_t height) {
+    WriteInt(kWindow, u"Left", left);
+    WriteInt(kWindow, u"Top", top);
+    WriteInt(kWindow, u"Width", width);
+    WriteInt(kWindow, u"Height", height);
+    WriteInt(kWindow, u"Valid", 1);
+}
+
+bool IsValidConnectionName(const std::u16string& name) {
+    return !name.empty() && !HasForbiddenNameChar(name) && !StartsWithI(name, u"COM");
+}

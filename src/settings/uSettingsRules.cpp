@@ -1,0 +1,125 @@
+#include "settings/uSettingsRules.h"
+
+#include "settings/uText.h"
+
+namespace {
+
+int32_t InRangeOr(int32_t v, int32_t lo, int32_t hi, int32_t fallback) {
+    return (v < lo || v > hi) ? fallback : v;
+}
+
+int HexDigit(char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+TSessionSettings DefaultSessionSettings() { return TSessionSettings{}; }
+
+int32_t ClampHistoryLines(int32_t n) {
+    if (n < kMinHistoryLines) return kMinHistoryLines;
+    if (n > kMaxHistoryLines) return kMaxHistoryLines;
+    return n;
+}
+
+void ApplySessionReadRules(TSessionSettings& s) {
+    s.Baud = InRangeOr(s.Baud, 50, 12000000, 115200);
+    s.DataBits = InRangeOr(s.DataBits, 5, 8, 8);
+    s.StopBits = InRangeOr(s.StopBits, 0, 2, 0);
+    s.Parity = InRangeOr(s.Parity, 0, 4, 0);
+    s.Flow = InRangeOr(s.Flow, 0, 3, 0);
+    s.Charset = InRangeOr(s.Charset, 0, 2, 0);
+    s.RxNewline = InRangeOr(s.RxNewline, 0, 3, 0);
+    s.TxNewline = InRangeOr(s.TxNewline, 0, 3, 3);
+    s.HistoryLines = ClampHistoryLines(s.HistoryLines);
+}
+
+int32_t NormalizeConnMode(int32_t mode) { return InRangeOr(mode, 0, 2, 1); }
+
+std::u16string PortSection(std::u16string_view port) { return u"Port:" + std::u16string(port); }
+std::u16string ConnSection(std::u16string_view name) { return u"Conn:" + std::u16string(name); }
+std::u16string SessionSection(int32_t kind, std::u16string_view target) {
+    return kind == 1 ? ConnSection(target) : PortSection(target);
+}
+
+bool IsValidLanguageCode(std::u16string_view code) {
+    if (code.empty() || code.size() > 63) return false;
+    for (char16_t c : code) {
+        const bool ok = c == u'-' || c == u'_' || (c >= u'0' && c <= u'9') ||
+                        (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::u16string NormalizeLanguage(std::u16string_view raw) {
+    auto code = AsciiLower(Trim(raw));
+    return IsValidLanguageCode(code) ? code : u"en";
+}
+
+bool IsExactTheme(std::u16string_view theme) {
+    return theme == u"auto" || theme == u"light" || theme == u"dark";
+}
+
+std::u16string NormalizeTheme(std::u16string_view raw) {
+    auto theme = AsciiLower(Trim(raw));
+    return (theme == u"light" || theme == u"dark") ? theme : u"auto";
+}
+
+std::u16string NormalizeFontName(std::u16string_view raw) {
+    auto face = Trim(raw);
+    return face.empty() ? u"Consolas" : face;
+}
+
+int32_t NormalizeFontSize(int32_t size) { return InRangeOr(size, 6, 72, 10); }
+
+bool IsValidFontSettings(std::u16string_view face, int32_t size) {
+    return !Trim(face).empty() && face.size() < 32 && size >= 6 && size <= 72;
+}
+
+int32_t NormalizeHexBytesPerLine(int32_t n) { return InRangeOr(n, 1, 64, 24); }
+
+bool ParseColor(std::u16string_view text, TColorRef& color) {
+    const auto t = Trim(text);
+    if (t.size() != 7 || t[0] != u'#') return false;
+    uint32_t rgb = 0;
+    for (size_t i = 1; i < 7; ++i) {
+        const int d = HexDigit(t[i]);
+        if (d < 0) return false;
+        rgb = (rgb << 4) | uint32_t(d);
+    }
+    // 0xRRGGBB in the text, 0x00BBGGRR in a COLORREF
+    color = ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
+    return true;
+}
+
+std::u16string ColorToHex(TColorRef color) {
+    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+    std::u16string s = u"#";
+    for (int shift : {0, 8, 16}) {
+        const unsigned byte = (color >> shift) & 0xFF;
+        s.push_back(kHex[byte >> 4]);
+        s.push_back(kHex[byte & 15]);
+    }
+    return s;
+}
+
+bool HasForbiddenNameChar(std::u16string_view name) {
+    return name.find_first_of(u"[]=\\/:*?\"<>|") != std::u16string_view::npos;
+}
+
+TWindowPlacement FixWindowPlacement(TWindowPlacement p, int32_t vx, int32_t vy, int32_t vw,
+                                    int32_t vh) {
+    if (p.Width < 640 || p.Height < 320) {
+        p.Width = 960;
+        p.Height = 620;
+    }
+    // 64-bit sums: stored values are arbitrary integers from the file
+    const int64_t left = p.Left, top = p.Top;
+    if (left < int64_t(vx) - 200 || left > int64_t(vx) + vw - 100) p.Left = 100;
+    if (top < int64_t(vy) || top > int64_t(vy) + vh - 100) p.Top = 100;
+    return p;
+}

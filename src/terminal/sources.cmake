@@ -1,0 +1,2 @@
+list(APPEND KL_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/uBytes.cpp)

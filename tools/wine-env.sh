@@ -1,0 +1,72 @@
+#!/bin/bash
+# A private Wine world for one test run:
+#   wine-env.sh setup   DIR         fresh prefix + Xvfb display, persistent wineserver
+#   wine-env.sh run     DIR EXE...  run a Windows program inside it (exit code passes through)
+#   wine-env.sh cleanup DIR         stop everything it started and remove the prefix
+# Never touches ~/.wine. Only 64-bit Wine is used.
+set -uo pipefail
+
+cmd=${1:?command}; dir=$(realpath -m "${2:?dir}"); shift 2
+
+export WINEPREFIX="$dir/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win64
+
+free_display() {
+  local n
+  for n in $(seq 90 199); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then echo "$n"; return 0; fi
+  done
+  return 1
+}
+
+case "$cmd" in
+setup)
+  "$0" cleanup "$dir" >/dev/null 2>&1
+  rm -rf "$dir"; mkdir -p "$dir" "$WINEPREFIX"
+  n=$(free_display) || { echo "no free X display" >&2; exit 1; }
+  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+  echo "XVFB_PID=$!" >"$dir/env"
+  echo "export DISPLAY=:$n" >>"$dir/env"
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+  # shellcheck disable=SC1091
+  . "$dir/env"
+  wineserver -p                      # stays up for the whole run: no restart per test
+  wine wineboot -i >"$dir/wineboot.log" 2>&1
+  wineserver -w 2>/dev/null &        # do not wait: -p keeps the server alive
+  # Wine links COM ports to the machine's ttyS devices; tests add their own.
+  rm -f "$WINEPREFIX"/dosdevices/com*
+  test -d "$WINEPREFIX/drive_c" || { echo "wineboot failed" >&2; cat "$dir/wineboot.log" >&2; exit 1; }
+  # A settings file that cannot be written, not even by root (tests of the
+  # write-failure paths): read-only attribute, no write bits and, where the
+  # file system allows it, the immutable flag on the file and its folder.
+  ro="$dir/readonly"; mkdir -p "$ro"
+  printf '[Plugin]\r\nTheme=dark\r\n' >"$ro/kestrelink.ini"
+  chmod a-w "$ro/kestrelink.ini" "$ro"
+  chattr +i "$ro/kestrelink.ini" "$ro" 2>/dev/null || true
+  echo "export KL_READONLY_INI=$ro/kestrelink.ini" >>"$dir/env"
+  echo "wine prefix ready: $WINEPREFIX (display $DISPLAY)"
+  ;;
+run)
+  [ -f "$dir/env" ] || { echo "no wine prefix in $dir: run setup first" >&2; exit 1; }
+  # shellcheck disable=SC1091
+  . "$dir/env"
+  exe=${1:?exe}; shift
+  exec wine "$exe" "$@"
+  ;;
+cleanup)
+  if [ -f "$dir/env" ]; then
+    # shellcheck disable=SC1091
+    . "$dir/env"
+    wineserver -k 2>/dev/null
+    kill "$XVFB_PID" 2>/dev/null
+  fi
+  chattr -i "$dir/readonly" "$dir/readonly/kestrelink.ini" 2>/dev/null
+  chmod -R u+w "$dir/readonly" 2>/dev/null
+  rm -rf "$WINEPREFIX" "$dir/readonly"
+  rm -f "$dir/env"
+  ;;
+*)
+  echo "usage: $0 setup|run|cleanup DIR [EXE ARGS...]" >&2; exit 2 ;;
+esac
