@@ -8,6 +8,8 @@ SHELL := /bin/bash
 .SHELLFLAGS := -euo pipefail -c
 
 JOBS ?= $(shell nproc)
+# Build root; give each checkout user its own (make test BUILD=build-mine).
+BUILD ?= build
 FUZZ_SECONDS ?= 60
 GEN := -G Ninja
 
@@ -19,33 +21,33 @@ setup:
 	@tools/setup.sh
 
 native: setup
-	cmake -S . -B build/native $(GEN) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build build/native -j $(JOBS)
+	cmake -S . -B $(BUILD)/native $(GEN) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD)/native -j $(JOBS)
 
 win64: setup
-	cmake -S . -B build/win64 $(GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
-	cmake --build build/win64 -j $(JOBS)
+	cmake -S . -B $(BUILD)/win64 $(GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+	cmake --build $(BUILD)/win64 -j $(JOBS)
 
 win32: setup
-	cmake -S . -B build/win32 $(GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-	cmake --build build/win32 -j $(JOBS)
+	cmake -S . -B $(BUILD)/win32 $(GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	cmake --build $(BUILD)/win32 -j $(JOBS)
 
 build: native win64 win32
-	printf 'subdirs("native" "win64" "win32")\n' > build/CTestTestfile.cmake
+	printf 'subdirs("native" "win64" "win32")\n' > $(BUILD)/CTestTestfile.cmake
 
 test: build
-	cd build && ctest --output-on-failure -j $(JOBS) --timeout 600
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 run: win64
-	tools/run-host.sh build/win64
+	tools/run-host.sh $(BUILD)/win64
 
 bench: native
-	tools/run-bench.sh build/native
+	tools/run-bench.sh $(BUILD)/native
 
 fuzz: setup
-	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(GEN) -DKL_FUZZ=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build build/fuzz -j $(JOBS)
-	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz $(GEN) -DKL_FUZZ=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	tools/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build
+	rm -rf $(BUILD)

@@ -25,16 +25,27 @@ case "$cmd" in
 setup)
   "$0" cleanup "$dir" >/dev/null 2>&1
   rm -rf "$dir"; mkdir -p "$dir" "$WINEPREFIX"
-  n=$(free_display) || { echo "no free X display" >&2; exit 1; }
-  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
-  echo "XVFB_PID=$!" >"$dir/env"
+  # Several runs may start at once: if another Xvfb takes the display first,
+  # ours exits and the next free number is tried.
+  started=0
+  for _ in 1 2 3 4 5; do
+    n=$(free_display) || { echo "no free X display" >&2; exit 1; }
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+    pid=$!
+    for _ in $(seq 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$pid" 2>/dev/null && { started=1; break; }
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    [ $started = 1 ] && break
+  done
+  [ $started = 1 ] || { echo "Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
+  echo "XVFB_PID=$pid" >"$dir/env"
   echo "export DISPLAY=:$n" >>"$dir/env"
-  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
   # shellcheck disable=SC1091
   . "$dir/env"
-  wineserver -p                      # stays up for the whole run: no restart per test
+  wineserver -p >/dev/null 2>&1 </dev/null   # stays up for the whole run: no restart per test
   wine wineboot -i >"$dir/wineboot.log" 2>&1
-  wineserver -w 2>/dev/null &        # do not wait: -p keeps the server alive
   # Wine links COM ports to the machine's ttyS devices; tests add their own.
   rm -f "$WINEPREFIX"/dosdevices/com*
   test -d "$WINEPREFIX/drive_c" || { echo "wineboot failed" >&2; cat "$dir/wineboot.log" >&2; exit 1; }
