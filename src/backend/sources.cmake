@@ -1,0 +1,2 @@
+list(APPEND KL_WIN_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/uBackend.cpp)
