@@ -8,8 +8,8 @@
 
 #define KL_EXPORT extern "C" __stdcall
 
-struct THostCallbacks;       // progress, log and request callbacks: ignored
-struct THostDefaultParams;   // the host's default-parameter record: ignored
+struct THostCallbacks;      // progress, log and request callbacks: ignored
+struct THostDefaultParams;  // the host's default-parameter record: ignored
 
 using THostProc = THostCallbacks*;
 

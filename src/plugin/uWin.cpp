@@ -50,8 +50,9 @@ bool StartsWithI(std::u16string_view s, std::u16string_view prefix) {
 
 HMODULE ThisModule() {
     HMODULE h = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &h);
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ThisModule), &h);
     return h;
 }
 
@@ -65,9 +66,9 @@ std::u16string ModuleDirectory() {
 
 std::u16string SystemMessage(DWORD code) {
     wchar_t* buf = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
     std::u16string text = n && buf ? U(buf, n) : std::u16string();
     if (buf) LocalFree(buf);
     while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))

@@ -212,10 +212,9 @@ TWindowPlacement ReadWindowPlacement() {
     p.Width = ReadInt(kWindow, u"Width", 960);
     p.Height = ReadInt(kWindow, u"Height", 620);
     p.Valid = ReadInt(kWindow, u"Valid", 0) != 0;
-    return FixWindowPlacement(p, GetSystemMetrics(SM_XVIRTUALSCREEN),
-                              GetSystemMetrics(SM_YVIRTUALSCREEN),
-                              GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                              GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    return FixWindowPlacement(
+        p, GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+        GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
 }
 
 void WriteWindowPlacement(int32_t left, int32_t top, int32_t width, int32_t height) {

@@ -14,9 +14,9 @@ using TColorRef = uint32_t;  // 0x00BBGGRR, as Windows lays out a COLORREF
 struct TSessionSettings {
     int32_t Baud = 115200;
     int32_t DataBits = 8;
-    int32_t StopBits = 0;   // 0 = 1, 1 = 1.5, 2 = 2 stop bits
-    int32_t Parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int32_t Flow = 0;       // 0 none, 1 RTS/CTS, 2 XON/XOFF, 3 DTR/DSR
+    int32_t StopBits = 0;  // 0 = 1, 1 = 1.5, 2 = 2 stop bits
+    int32_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int32_t Flow = 0;      // 0 none, 1 RTS/CTS, 2 XON/XOFF, 3 DTR/DSR
     bool DTR = false;
     bool RTS = false;
     bool ViewHex = false;
@@ -72,9 +72,9 @@ std::u16string NormalizeLanguage(std::u16string_view raw);  // trim, lower, "en"
 std::u16string NormalizeTheme(std::u16string_view raw);     // "auto", "light" or "dark"
 bool IsExactTheme(std::u16string_view theme);
 std::u16string NormalizeFontName(std::u16string_view raw);  // trimmed, empty -> "Consolas"
-int32_t NormalizeFontSize(int32_t size);                     // 6..72, else 10
+int32_t NormalizeFontSize(int32_t size);                    // 6..72, else 10
 bool IsValidFontSettings(std::u16string_view face, int32_t size);
-int32_t NormalizeHexBytesPerLine(int32_t n);                 // 1..64, else 24
+int32_t NormalizeHexBytesPerLine(int32_t n);  // 1..64, else 24
 bool ParseColor(std::u16string_view text, TColorRef& color);
 std::u16string ColorToHex(TColorRef color);
 

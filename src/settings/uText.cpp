@@ -21,9 +21,7 @@ std::string AsciiLower8(std::string_view s) {
     return r;
 }
 
-std::u16string FromAscii(std::string_view s) {
-    return std::u16string(s.begin(), s.end());
-}
+std::u16string FromAscii(std::string_view s) { return std::u16string(s.begin(), s.end()); }
 
 std::u16string IntToText(int64_t v) {
     auto s = std::to_string(v);
@@ -45,10 +43,23 @@ std::u16string Utf8ToUtf16(std::string_view s) {
         }
         int extra;
         uint32_t cp, min;
-        if (c >= 0xC2 && c <= 0xDF) { extra = 1; cp = c & 0x1F; min = 0x80; }
-        else if (c >= 0xE0 && c <= 0xEF) { extra = 2; cp = c & 0x0F; min = 0x800; }
-        else if (c >= 0xF0 && c <= 0xF4) { extra = 3; cp = c & 0x07; min = 0x10000; }
-        else { out.push_back(u'\uFFFD'); ++i; continue; }
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            cp = c & 0x1F;
+            min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            cp = c & 0x0F;
+            min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            cp = c & 0x07;
+            min = 0x10000;
+        } else {
+            out.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
         size_t j = i + 1;
         int got = 0;
         while (got < extra && j < n && (p[j] & 0xC0) == 0x80) {
@@ -78,7 +89,8 @@ std::string Utf16ToUtf8(std::u16string_view s) {
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
         uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {

@@ -88,7 +88,8 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     DWORD put = 0;
-    const bool ok = WriteFile(h, bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
+    const bool ok =
+        WriteFile(h, bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
     CloseHandle(h);
     return ok;
 }

@@ -6,7 +6,9 @@
 #include "terminal/uBytes.h"
 
 namespace {
-std::string Str(const TByteBuf& b) { return std::string(reinterpret_cast<const char*>(b.Data()), size_t(b.Count())); }
+std::string Str(const TByteBuf& b) {
+    return std::string(reinterpret_cast<const char*>(b.Data()), size_t(b.Count()));
+}
 }  // namespace
 
 TEST(ByteBuf, GrowthRuleByteAtATime) {
@@ -30,7 +32,10 @@ TEST(ByteBuf, BlockAppendReservesTwiceNeededPlus256) {
     int reallocs = 0, last = b.Capacity();
     for (int i = 0; i < 10000; ++i) {
         b.Append(block, 100);
-        if (b.Capacity() != last) { ++reallocs; last = b.Capacity(); }
+        if (b.Capacity() != last) {
+            ++reallocs;
+            last = b.Capacity();
+        }
     }
     EXPECT_EQ(b.Count(), 1000100);
     EXPECT_LE(reallocs, 12);  // logarithmic, not linear

@@ -5,8 +5,15 @@
 
 TEST(SettingsRules, SessionReadRulesReplaceOutOfRangeValues) {
     TSessionSettings s;
-    s.Baud = 49; s.DataBits = 9; s.StopBits = 3; s.Parity = 5; s.Flow = -1;
-    s.Charset = 3; s.RxNewline = 4; s.TxNewline = 7; s.HistoryLines = 50;
+    s.Baud = 49;
+    s.DataBits = 9;
+    s.StopBits = 3;
+    s.Parity = 5;
+    s.Flow = -1;
+    s.Charset = 3;
+    s.RxNewline = 4;
+    s.TxNewline = 7;
+    s.HistoryLines = 50;
     ApplySessionReadRules(s);
     EXPECT_EQ(s.Baud, 115200);
     EXPECT_EQ(s.DataBits, 8);
@@ -19,8 +26,15 @@ TEST(SettingsRules, SessionReadRulesReplaceOutOfRangeValues) {
     EXPECT_EQ(s.HistoryLines, 100);
 
     TSessionSettings edge;
-    edge.Baud = 12000000; edge.DataBits = 5; edge.StopBits = 2; edge.Parity = 4; edge.Flow = 3;
-    edge.Charset = 2; edge.RxNewline = 3; edge.TxNewline = 0; edge.HistoryLines = 500000;
+    edge.Baud = 12000000;
+    edge.DataBits = 5;
+    edge.StopBits = 2;
+    edge.Parity = 4;
+    edge.Flow = 3;
+    edge.Charset = 2;
+    edge.RxNewline = 3;
+    edge.TxNewline = 0;
+    edge.HistoryLines = 500000;
     TSessionSettings expect = edge;
     expect.HistoryLines = 100000;
     ApplySessionReadRules(edge);
@@ -35,9 +49,11 @@ TEST(SettingsRules, ColorsParseAndFormat) {
     EXPECT_EQ(c, 0x3FAB12u);
     EXPECT_TRUE(ParseColor(u"  #000000\t", c));
     EXPECT_EQ(c, 0u);
-    for (const char16_t* bad : {u"#12ab3", u"12ab3F0", u"#12ab3G", u"", u"#", u"#12ab3F0", u"# 12ab3"}) {
+    for (const char16_t* bad :
+         {u"#12ab3", u"12ab3F0", u"#12ab3G", u"", u"#", u"#12ab3F0", u"# 12ab3"}) {
         c = 0xDEAD;
-        EXPECT_FALSE(ParseColor(bad, c)) << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
+        EXPECT_FALSE(ParseColor(bad, c))
+            << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
         EXPECT_EQ(c, 0xDEADu);
     }
     EXPECT_EQ(ColorToHex(0x3FAB12), u"#12AB3F");
@@ -86,7 +102,8 @@ TEST(SettingsRules, FontAndHexWidth) {
 }
 
 TEST(SettingsRules, ConnectionNamesAndSections) {
-    for (const char16_t* bad : {u"a=b", u"[x]", u"a\\b", u"a/b", u"a:b", u"a*", u"a?", u"a\"b", u"<a", u"a>", u"a|b"})
+    for (const char16_t* bad :
+         {u"a=b", u"[x]", u"a\\b", u"a/b", u"a:b", u"a*", u"a?", u"a\"b", u"<a", u"a>", u"a|b"})
         EXPECT_TRUE(HasForbiddenNameChar(bad));
     EXPECT_FALSE(HasForbiddenNameChar(u"router 1 (lab)"));
     EXPECT_EQ(PortSection(u"COM3"), u"Port:COM3");
@@ -132,7 +149,10 @@ TEST(Text, TrimLowerAndUtf) {
     EXPECT_EQ(AsciiLower(u"ABC\u00c4xyZ"), u"abc\u00c4xyz");
     EXPECT_EQ(Utf8ToUtf16("a\xE2\x82\xAC\xF0\x9F\x98\x80"), u"a\u20AC\U0001F600");
     EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");
-    EXPECT_EQ(Utf8ToUtf16("\xC3" "A"), u"\uFFFD" "A");
+    EXPECT_EQ(Utf8ToUtf16("\xC3"
+                          "A"),
+              u"\uFFFD"
+              "A");
     EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD");  // encoded surrogate
     EXPECT_EQ(Utf8ToUtf16("\xFF\xFE"), u"\uFFFD\uFFFD");
     EXPECT_EQ(Utf16ToUtf8(u"a\u20AC\U0001F600"), "a\xE2\x82\xAC\xF0\x9F\x98\x80");

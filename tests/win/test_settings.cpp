@@ -67,13 +67,14 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
 }
 
 TEST_F(SettingsFile, SessionReadRulesAndGlobalHistoryDefault) {
-    Write("[Plugin]\r\nHistoryLines=50\r\n[Port:COM1]\r\nBaud=49\r\nDataBits=9\r\nTxNewline=7\r\n"
-          "[port:com2]\r\nBaud=12000000\r\nDTR=7\r\nAnsiColors=0\r\nHistoryLines=250\r\n");
+    Write(
+        "[Plugin]\r\nHistoryLines=50\r\n[Port:COM1]\r\nBaud=49\r\nDataBits=9\r\nTxNewline=7\r\n"
+        "[port:com2]\r\nBaud=12000000\r\nDTR=7\r\nAnsiColors=0\r\nHistoryLines=250\r\n");
     auto s = LoadSessionSettings(u"Port:COM1");
     EXPECT_EQ(s.Baud, 115200);
     EXPECT_EQ(s.DataBits, 8);
     EXPECT_EQ(s.TxNewline, 3);
-    EXPECT_EQ(s.HistoryLines, 100);  // the global 50, clamped
+    EXPECT_EQ(s.HistoryLines, 100);         // the global 50, clamped
     s = LoadSessionSettings(u"Port:COM2");  // sections match without regard to case
     EXPECT_EQ(s.Baud, 12000000);
     EXPECT_TRUE(s.DTR);  // any non-zero value is true
@@ -86,9 +87,21 @@ TEST_F(SettingsFile, SessionReadRulesAndGlobalHistoryDefault) {
 
 TEST_F(SettingsFile, SessionRoundTripWritesTheKeysInTableOrder) {
     TSessionSettings s;
-    s.Baud = 9600; s.DataBits = 7; s.StopBits = 2; s.Parity = 2; s.Flow = 1; s.DTR = true;
-    s.ViewHex = true; s.AnsiColors = false; s.Charset = 1; s.RxNewline = 2; s.TxNewline = 0;
-    s.LocalEcho = true; s.Timestamps = true; s.ConnectOnOpen = false; s.HistoryOn = false;
+    s.Baud = 9600;
+    s.DataBits = 7;
+    s.StopBits = 2;
+    s.Parity = 2;
+    s.Flow = 1;
+    s.DTR = true;
+    s.ViewHex = true;
+    s.AnsiColors = false;
+    s.Charset = 1;
+    s.RxNewline = 2;
+    s.TxNewline = 0;
+    s.LocalEcho = true;
+    s.Timestamps = true;
+    s.ConnectOnOpen = false;
+    s.HistoryOn = false;
     s.HistoryLines = 777;
     SaveSessionSettings(u"Port:COM5", s);
     EXPECT_EQ(LoadSessionSettings(u"Port:COM5"), s);
@@ -117,15 +130,16 @@ TEST_F(SettingsFile, SessionRoundTripWritesTheKeysInTableOrder) {
 }
 
 TEST_F(SettingsFile, ConnectionsListLoadSaveDelete) {
-    Write("[Conn:b]\r\nHost=hb\r\n[conn:A]\r\nHost=ha\r\nPort=2323\r\nMode=5\r\n[Conn:]\r\nHost=x\r\n"
-          "[Connection]\r\nHost=y\r\n[Conn:nohost]\r\nPort=1\r\nMode=0\r\n");
+    Write(
+        "[Conn:b]\r\nHost=hb\r\n[conn:A]\r\nHost=ha\r\nPort=2323\r\nMode=5\r\n[Conn:]\r\nHost=x\r\n"
+        "[Connection]\r\nHost=y\r\n[Conn:nohost]\r\nPort=1\r\nMode=0\r\n");
     EXPECT_EQ(ListConnections(), (TNameArray{u"A", u"b", u"nohost"}));
     TConnInfo c;
     ASSERT_TRUE(LoadConnection(u"A", c));
     EXPECT_EQ(c.Name, u"A");
     EXPECT_EQ(c.Host, u"ha");
     EXPECT_EQ(c.Port, 2323);
-    EXPECT_EQ(c.Mode, 1);  // 5 reads as 1
+    EXPECT_EQ(c.Mode, 1);                        // 5 reads as 1
     EXPECT_FALSE(LoadConnection(u"nohost", c));  // no Host: does not exist
     EXPECT_FALSE(LoadConnection(u"missing", c));
     EXPECT_EQ(c.Port, 23);
@@ -143,8 +157,9 @@ TEST_F(SettingsFile, ConnectionsListLoadSaveDelete) {
 }
 
 TEST_F(SettingsFile, ListConnectionsSortIsStableAndCaseInsensitive) {
-    Write("[Conn:beta]\r\nHost=1\r\n[Conn:Alpha]\r\nHost=1\r\n[Conn:gamma]\r\nHost=1\r\n"
-          "[Conn:alpha2]\r\nHost=1\r\n[Conn:ALPHA]\r\nHost=1\r\n");
+    Write(
+        "[Conn:beta]\r\nHost=1\r\n[Conn:Alpha]\r\nHost=1\r\n[Conn:gamma]\r\nHost=1\r\n"
+        "[Conn:alpha2]\r\nHost=1\r\n[Conn:ALPHA]\r\nHost=1\r\n");
     // Alpha and ALPHA compare equal: they keep their file order
     EXPECT_EQ(ListConnections(), (TNameArray{u"Alpha", u"ALPHA", u"alpha2", u"beta", u"gamma"}));
 }
@@ -191,8 +206,10 @@ TEST_F(SettingsFile, FontAndAppearanceWrites) {
     EXPECT_EQ(fg, 0x00FF00u);
     EXPECT_EQ(hex, 16);
 
-    Write("[Plugin]\r\nTerminalBackground=#12ab3\r\nTerminalTextColor=12ab3F0\r\nHexBytesPerLine=0\r\n"
-          "TerminalFontName=\r\nTerminalFontSize=99\r\n");
+    Write(
+        "[Plugin]\r\nTerminalBackground=#12ab3\r\nTerminalTextColor=12ab3F0\r\nHexBytesPerLine="
+        "0\r\n"
+        "TerminalFontName=\r\nTerminalFontSize=99\r\n");
     ReadAppearance(bg, fg, hex);
     EXPECT_EQ(bg, 0x0C0C0Cu);
     EXPECT_EQ(fg, 0xCCCCCCu);
@@ -252,7 +269,8 @@ TEST_F(SettingsFile, WritesToAReadOnlyFileReportFailure) {
 
 TEST_F(SettingsFile, WritesToAFileHeldOpenByAnotherProgramReportFailure) {
     Write("[Plugin]\r\nTheme=dark\r\n");
-    HANDLE h = CreateFileW(ini_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(ini_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(WriteGeneralSettings(u"de", u"light"));
     EXPECT_FALSE(WriteAppearance(0, 0, 8));
