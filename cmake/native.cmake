@@ -61,3 +61,7 @@ if(benchmark_FOUND)
     endif()
   endforeach()
 endif()
+
+# The committed icons must be exactly what the generator draws.
+add_test(NAME icons.match_generator COMMAND ${CMAKE_SOURCE_DIR}/tools/make-icons.sh --check)
+set_tests_properties(icons.match_generator PROPERTIES ENVIRONMENT "BUILD=${CMAKE_BINARY_DIR}")
