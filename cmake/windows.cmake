@@ -21,9 +21,11 @@ target_link_libraries(kestrelink PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,kl_win>" 
 # Undecorated stdcall names in the i386 build: FsInit, never FsInit@16.
 target_link_options(kestrelink PRIVATE -Wl,--enable-stdcall-fixup -Wl,--kill-at)
 
-# Language catalogs travel beside each DLL.
-add_custom_command(TARGET kestrelink POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/languages $<TARGET_FILE_DIR:kestrelink>/languages)
+# Language catalogs travel beside each DLL; copied on every build so an edited
+# catalog arrives even when the DLL does not relink.
+add_custom_target(kl_languages ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/languages ${CMAKE_BINARY_DIR}/languages)
+add_dependencies(kestrelink kl_languages)
 
 find_program(KL_OBJDUMP NAMES ${KL_TRIPLE}-objdump REQUIRED)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

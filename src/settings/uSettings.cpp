@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <vector>
 
 #include "plugin/uWin.h"
@@ -9,8 +10,9 @@
 
 namespace {
 
-// The path is computed once and then only replaced by SetSettingsPath; every
-// caller runs on the host's user-interface thread.
+// The path is computed once and then only replaced by SetSettingsPath. Text
+// lookups may run on any thread and read it, so it is guarded.
+std::mutex g_settingsPathLock;
 std::u16string g_settingsPath;
 bool g_settingsPathSet = false;
 
@@ -30,6 +32,7 @@ bool WriteIntChecked(const std::u16string& section, const std::u16string& key, i
 }  // namespace
 
 std::u16string SettingsPath() {
+    std::lock_guard<std::mutex> guard(g_settingsPathLock);
     if (!g_settingsPathSet) {
         g_settingsPath = ModuleDirectory() + u"kestrelink.ini";
         g_settingsPathSet = true;
@@ -38,6 +41,7 @@ std::u16string SettingsPath() {
 }
 
 void SetSettingsPath(const std::u16string& path) {
+    std::lock_guard<std::mutex> guard(g_settingsPathLock);
     g_settingsPath = path;
     g_settingsPathSet = true;
 }

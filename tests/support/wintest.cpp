@@ -99,8 +99,21 @@ bool FileExists(const std::wstring& path) {
 }
 
 std::wstring CopyDllTo(const std::wstring& dir) {
+    const std::wstring src = DllPath();
     const std::wstring dst = dir + L"\\kestrelink.dll";
-    if (!CopyFileW(DllPath().c_str(), dst.c_str(), FALSE)) ADD_FAILURE() << "cannot copy the DLL";
+    if (!CopyFileW(src.c_str(), dst.c_str(), FALSE)) ADD_FAILURE() << "cannot copy the DLL";
+    const std::wstring srcLang = src.substr(0, src.rfind(L'\\') + 1) + L"languages";
+    const std::wstring dstLang = dir + L"\\languages";
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((srcLang + L"\\*.ini").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        CreateDirectoryW(dstLang.c_str(), nullptr);
+        do {
+            CopyFileW((srcLang + L"\\" + fd.cFileName).c_str(), (dstLang + L"\\" + fd.cFileName).c_str(),
+                      FALSE);
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
     return dst;
 }
 
