@@ -1,6 +1,8 @@
 #!/bin/bash
 # Runs the stand-in host (kl_host.exe) under Wine against the x86-64 DLL, in a
-# private prefix that lives only for this run.
+# private prefix that lives only for this run. The host lists the virtual
+# folder of a copy of the DLL with demo settings and demo serial ports (both
+# placed by the host itself), with sizes and icons, and prints two descriptors.
 set -uo pipefail
 tree=${1:?win64 build tree}
 root=$(cd "$(dirname "$0")/.." && pwd)

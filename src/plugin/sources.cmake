@@ -1,3 +1,8 @@
 list(APPEND KL_WIN_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/uWin.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uPlugin.cpp)
+list(APPEND KL_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/uDescriptor.cpp)
+list(APPEND KL_WIN_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/uFolder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uDescriptorFile.cpp)

@@ -10,6 +10,7 @@
 
 struct THostCallbacks;      // progress, log and request callbacks: ignored
 struct THostDefaultParams;  // the host's default-parameter record: ignored
+struct THostRemoteInfo;     // size and time of a file to copy out: ignored
 
 using THostProc = THostCallbacks*;
 

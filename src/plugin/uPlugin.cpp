@@ -1,5 +1,7 @@
 #include "plugin/uPlugin.h"
 
+#include "plugin/uDescriptorFile.h"
+#include "plugin/uFolder.h"
 #include "plugin/uWin.h"
 
 // The host hands over its plugin number, callbacks and defaults at start-up;
@@ -15,4 +17,46 @@ KL_EXPORT void FsGetDefRootName(char* DefRootName, int maxlen) {
 
 KL_EXPORT void ListGetDetectString(char* DetectString, int maxlen) {
     CopyToBuffer(DetectString, maxlen, kDetectString);
+}
+
+// The find handles belong to the host between find-first and FsFindClose; the
+// ANSI variants convert the path in and the names out, nothing else.
+KL_EXPORT HANDLE FsFindFirst(char* Path, WIN32_FIND_DATAA* FindData) {
+    return FolderFindFirst(AnsiToWide(Path), FindData);
+}
+KL_EXPORT HANDLE FsFindFirstW(WCHAR* Path, WIN32_FIND_DATAW* FindData) {
+    return FolderFindFirst(U(Path), FindData);
+}
+KL_EXPORT BOOL FsFindNext(HANDLE Hdl, WIN32_FIND_DATAA* FindData) {
+    return FolderFindNext(Hdl, FindData) ? kHostTrue : kHostFalse;
+}
+KL_EXPORT BOOL FsFindNextW(HANDLE Hdl, WIN32_FIND_DATAW* FindData) {
+    return FolderFindNext(Hdl, FindData) ? kHostTrue : kHostFalse;
+}
+KL_EXPORT int FsFindClose(HANDLE Hdl) {
+    FolderFindClose(Hdl);
+    return 0;
+}
+
+KL_EXPORT int FsGetFile(char* RemoteName, char* LocalName, int CopyFlags, THostRemoteInfo*) {
+    return GetEntryFile(AnsiToWide(RemoteName), AnsiToWide(LocalName), CopyFlags);
+}
+KL_EXPORT int FsGetFileW(WCHAR* RemoteName, WCHAR* LocalName, int CopyFlags, THostRemoteInfo*) {
+    return GetEntryFile(U(RemoteName), U(LocalName), CopyFlags);
+}
+
+KL_EXPORT BOOL FsDeleteFile(char* RemoteName) {
+    return DeleteEntry(AnsiToWide(RemoteName)) ? kHostTrue : kHostFalse;
+}
+KL_EXPORT BOOL FsDeleteFileW(WCHAR* RemoteName) {
+    return DeleteEntry(U(RemoteName)) ? kHostTrue : kHostFalse;
+}
+
+// RemoteName is the host's buffer and could be rewritten to redirect the
+// icon; every entry has its own icon, so it is left as it is.
+KL_EXPORT int FsExtractCustomIcon(char* RemoteName, int ExtractFlags, HICON* TheIcon) {
+    return ExtractEntryIcon(AnsiToWide(RemoteName), ExtractFlags, TheIcon);
+}
+KL_EXPORT int FsExtractCustomIconW(WCHAR* RemoteName, int ExtractFlags, HICON* TheIcon) {
+    return ExtractEntryIcon(U(RemoteName), ExtractFlags, TheIcon);
 }
