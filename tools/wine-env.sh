@@ -53,7 +53,7 @@ setup)
   # write-failure paths): read-only attribute, no write bits and, where the
   # file system allows it, the immutable flag on the file and its folder.
   ro="$dir/readonly"; mkdir -p "$ro"
-  printf '[Plugin]\r\nTheme=dark\r\n' >"$ro/kestrelink.ini"
+  printf '[Plugin]\r\nTheme=dark\r\n[Conn:ro]\r\nHost=h\r\n' >"$ro/kestrelink.ini"
   chmod a-w "$ro/kestrelink.ini" "$ro"
   chattr +i "$ro/kestrelink.ini" "$ro" 2>/dev/null || true
   echo "export KL_READONLY_INI=$ro/kestrelink.ini" >>"$dir/env"

@@ -189,8 +189,9 @@ void FolderFindClose(HANDLE handle) {
 bool DeleteEntry(std::u16string_view remoteName) {
     const std::u16string name = StripLeadingBackslashes(remoteName);
     if (!StartsWithI(name, kConnPrefix)) return false;
-    DeleteConnection(name.substr(kConnPrefix.size()));
-    return true;
+    // A deletion the settings file did not take is not reported as done:
+    // the host would drop an entry that comes back at the next refresh.
+    return DeleteConnection(name.substr(kConnPrefix.size()));
 }
 
 int ExtractEntryIcon(std::u16string_view remoteName, int extractFlags, HICON* icon) {

@@ -166,10 +166,11 @@ void SaveConnection(const TConnInfo& info) {
     WriteInt(section, u"Mode", info.Mode);
 }
 
-void DeleteConnection(const std::u16string& name) {
+bool DeleteConnection(const std::u16string& name) {
     const auto section = ConnSection(name);
     const auto path = SettingsPath();
-    WritePrivateProfileStringW(W(section), nullptr, nullptr, W(path));
+    if (WritePrivateProfileStringW(W(section), nullptr, nullptr, W(path))) return true;
+    return GetFileAttributesW(W(path)) == INVALID_FILE_ATTRIBUTES;
 }
 
 void ReadGeneralSettings(std::u16string& language, std::u16string& theme) {

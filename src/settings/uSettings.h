@@ -28,7 +28,9 @@ int32_t GlobalHistoryLines();
 TNameArray ListConnections();
 bool LoadConnection(const std::u16string& name, TConnInfo& info);
 void SaveConnection(const TConnInfo& info);
-void DeleteConnection(const std::u16string& name);
+// Removes the whole "Conn:" section; false only when the file could not be
+// written (a missing section or a missing file has nothing to remove).
+bool DeleteConnection(const std::u16string& name);
 
 void ReadGeneralSettings(std::u16string& language, std::u16string& theme);
 bool WriteGeneralSettings(const std::u16string& language, const std::u16string& theme);

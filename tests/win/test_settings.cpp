@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "plugin/uFolder.h"
 #include "plugin/uWin.h"
 #include "settings/uSettings.h"
 #include "wintest.h"
@@ -149,11 +150,11 @@ TEST_F(SettingsFile, ConnectionsListLoadSaveDelete) {
     SaveSessionSettings(u"Conn:router", TSessionSettings{});
     ASSERT_TRUE(LoadConnection(u"router", c));
     EXPECT_EQ(c, (TConnInfo{u"router", u"10.0.0.1", 2323, 0}));
-    DeleteConnection(u"router");  // the whole section, session keys included
+    EXPECT_TRUE(DeleteConnection(u"router"));  // the whole section, session keys included
     EXPECT_FALSE(LoadConnection(u"router", c));
     EXPECT_EQ(Content().find("router"), std::string::npos);
     EXPECT_EQ(Content().find("Baud"), std::string::npos);
-    DeleteConnection(u"router");  // deleting again is harmless
+    EXPECT_TRUE(DeleteConnection(u"router"));  // deleting again is harmless
 }
 
 TEST_F(SettingsFile, ListConnectionsSortIsStableAndCaseInsensitive) {
@@ -259,7 +260,11 @@ TEST_F(SettingsFile, WritesToAReadOnlyFileReportFailure) {
     EXPECT_FALSE(WriteAppearance(0, 0, 8));
     WriteWindowPlacement(1, 2, 800, 600);  // reports nothing, must not crash
     SaveSessionSettings(u"Port:COM1", TSessionSettings{});
-    DeleteConnection(u"x");
+    // a deletion that cannot reach the file is not reported as done
+    EXPECT_FALSE(DeleteConnection(u"ro"));
+    EXPECT_FALSE(DeleteEntry(u"\\TCP - ro"));
+    TConnInfo kept;
+    EXPECT_TRUE(LoadConnection(u"ro", kept));
     std::u16string lang, theme;
     ReadGeneralSettings(lang, theme);
     EXPECT_EQ(theme, u"dark");  // reads still work
@@ -289,6 +294,7 @@ TEST_F(SettingsFile, WritesIntoAMissingFolderReportFailureAndReadsGiveDefaults) 
     EXPECT_FALSE(WriteAppearance(0, 0, 8));
     SaveSessionSettings(u"Port:COM1", TSessionSettings{});
     EXPECT_EQ(LoadSessionSettings(u"Port:COM1"), DefaultSessionSettings());
+    EXPECT_TRUE(DeleteConnection(u"router"));  // no file: nothing to remove
     EXPECT_FALSE(kltest::FileExists(missing));
 }
 
