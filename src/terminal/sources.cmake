@@ -1,2 +1,3 @@
 list(APPEND KL_CORE_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/uBytes.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/uBytes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uTermModel.cpp ${CMAKE_CURRENT_LIST_DIR}/uTermDecode.cpp ${CMAKE_CURRENT_LIST_DIR}/uTermHex.cpp)

@@ -1,0 +1,422 @@
+// TTermModel storage: the history ring, the raw store with its 8 MiB cap and
+// chunk times, Rebuild, SetHistoryLines, Reset, timestamps and the hex dump.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "termmodel_util.h"
+
+using namespace tm_test;
+
+namespace {
+
+// A time of day on day 45000 (2023-03-15).
+TDateTime At(int h, int m, int s, int ms) {
+    return 45000.0 + (((h * 60 + m) * 60 + s) * 1000 + ms) / 86400000.0;
+}
+
+std::string Numbered(int from, int to) {
+    std::string s;
+    for (int i = from; i <= to; ++i) s += "L" + std::to_string(i) + "\r\n";
+    return s;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- history ring
+
+TEST(TermStore, RingKeepsDepthPlusTheOpenLine) {
+    TTermModel m(100);
+    EXPECT_EQ(m.HistoryLines(), 100);
+    Feed(m, Numbered(1, 150));
+    ASSERT_EQ(m.LineCount(), 101);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(m.LineText(i), A("L" + std::to_string(51 + i))) << i;
+    EXPECT_EQ(m.LineText(100), u"") << "the line being written";
+    EXPECT_EQ(m.LineText(101), u"");
+    EXPECT_EQ(m.LineText(-1), u"");
+    EXPECT_EQ(m.LineAttrs(-1), u"");
+    EXPECT_EQ(m.LineAttrs(101), u"");
+    EXPECT_EQ(m.TimestampPrefix(101), u"");
+}
+
+TEST(TermStore, RingSurvivesManyWrapsWithLinesOfEverySize) {
+    // long runs through the ring and its arena blocks, lengths 0..4096 and wraps
+    for (int depth : {100, 1000}) {
+        TTermModel m(depth);
+        std::vector<std::string> sent;
+        uint32_t seed = 7;
+        for (int i = 0; i < 20 * depth; ++i) {
+            seed = seed * 1103515245 + 12345;
+            const int len =
+                (seed >> 16) % 7 == 0 ? int((seed >> 8) % 4097) : int((seed >> 16) % 120);
+            std::string line(size_t(len), char('a' + i % 26));
+            if (!line.empty()) line[0] = char('A' + i % 26);
+            sent.push_back(line);
+            Feed(m, line + "\n");
+        }
+        ASSERT_EQ(m.LineCount(), depth + 1);
+        for (int i = 0; i < depth; ++i)
+            ASSERT_EQ(m.LineText(i), A(sent[sent.size() - size_t(depth) + size_t(i)])) << i;
+        EXPECT_LT(m.LineStoreBytes(), size_t(depth) * 4096 * 4 + (2u << 20))
+            << "blocks are released";
+    }
+}
+
+TEST(TermStore, LineStoreIsCompact) {
+    // 100000 lines of 80 characters: at most 6 bytes per stored character,
+    // text, attributes and line overhead together
+    TTermModel m(100000);
+    const std::string line = std::string(80, 'x') + "\r\n";
+    std::string block;
+    for (int i = 0; i < 50; ++i) block += line;
+    for (int i = 0; i < 2000; ++i) Feed(m, block);
+    ASSERT_EQ(m.LineCount(), 100001);
+    const double perChar = double(m.LineStoreBytes()) / (100000.0 * 80.0);
+    EXPECT_LE(perChar, 6.0);
+    RecordProperty("line_store_bytes_per_char", std::to_string(perChar));
+}
+
+TEST(TermStore, MaxLineLengthIsTheWidestSinceTheLastClear) {
+    TTermModel m(100);
+    Feed(m, std::string(300, 'w') + "\r\n" + Numbered(1, 200));
+    EXPECT_EQ(m.MaxLineLength(), 300) << "kept after the widest line left the ring";
+    m.Rebuild();
+    EXPECT_EQ(m.MaxLineLength(), 300) << "rebuilt from raw, which still holds it";
+    m.Reset();
+    EXPECT_EQ(m.MaxLineLength(), 0);
+    Feed(m, "abc");
+    EXPECT_EQ(m.MaxLineLength(), 3) << "the open line counts";
+}
+
+TEST(TermStore, CreateAndSetHistoryLinesClamp) {
+    EXPECT_EQ(TTermModel(5).HistoryLines(), 100);
+    EXPECT_EQ(TTermModel(-1).HistoryLines(), 100);
+    EXPECT_EQ(TTermModel(INT32_MAX).HistoryLines(), 1000000);
+    TTermModel m(100);
+    m.SetHistoryLines(99);
+    EXPECT_EQ(m.HistoryLines(), 100);
+    m.SetHistoryLines(2000000);
+    EXPECT_EQ(m.HistoryLines(), 1000000);
+    m.SetHistoryLines(500);
+    EXPECT_EQ(m.HistoryLines(), 500);
+    m.SetHistoryLines(INT32_MIN);
+    EXPECT_EQ(m.HistoryLines(), 100);
+}
+
+TEST(TermStore, SetHistoryLinesRebuildsOnlyOnAChange) {
+    TTermModel m(100);
+    Feed(m, "caf\xC3\xA9");
+    m.Encoding = TTermModel::kLatin1;  // changed, Rebuild not called
+    m.SetHistoryLines(100);            // same depth: nothing happens
+    EXPECT_EQ(m.LineText(0), u"caf\u00E9");
+    m.SetHistoryLines(150);  // a change: lines decoded again from raw
+    EXPECT_EQ(m.LineText(0), u"caf\u00C3\u00A9");
+}
+
+TEST(TermStore, SetHistoryLinesShrinksToTheNewestAndGrowsBackFromRaw) {
+    TTermModel m(1000);
+    Feed(m, Numbered(1, 500));
+    m.SetHistoryLines(100);
+    ASSERT_EQ(m.LineCount(), 101);
+    EXPECT_EQ(m.LineText(0), u"L401");
+    m.SetHistoryLines(1000);
+    ASSERT_EQ(m.LineCount(), 501);
+    EXPECT_EQ(m.LineText(0), u"L1") << "raw still holds every line";
+}
+
+// ------------------------------------------------------------- times, clock
+
+TEST(TermStore, LineTimeIsTheArrivalOfItsFirstCharacter) {
+    TFakeClock clock;
+    TTermModel m(100);
+    m.Clock = clock.Fn();
+    clock.now = At(10, 0, 0, 0);
+    Feed(m, "ab");
+    clock.now = At(10, 0, 1, 0);
+    Feed(m, "c\r\n");
+    clock.now = At(10, 0, 2, 0);
+    Feed(m, "\r\n");  // an empty line: no character, no time
+    clock.now = At(10, 0, 3, 0);
+    Feed(m, "\r\n\x1b[31m");  // a line break and a sequence give no time either
+    clock.now = At(10, 0, 4, 0);
+    Feed(m, "d");
+    ASSERT_EQ(Lines(m), A({"abc", "", "", "d"}));
+    EXPECT_EQ(m.LineTime(0), At(10, 0, 0, 0));
+    EXPECT_EQ(m.LineTime(1), 0);
+    EXPECT_EQ(m.TimestampPrefix(1), u"");
+    EXPECT_EQ(m.LineTime(2), 0);
+    EXPECT_EQ(m.LineTime(3), At(10, 0, 4, 0));
+    EXPECT_EQ(m.TimestampPrefix(3), u"[10:00:04.000] ");
+    const TTermLine l = m.Line(0);
+    EXPECT_EQ(l.Text, u"abc");
+    EXPECT_EQ(l.Attrs, std::u16string(3, char16_t(kAttrDefault)));
+    EXPECT_EQ(l.Time, At(10, 0, 0, 0));
+
+    // a wrapped line's continuation gets the time of the character that wrapped
+    clock.now = At(11, 0, 0, 0);
+    Feed(m, "\r\n" + std::string(4096, 'x'));
+    clock.now = At(11, 0, 0, 500);
+    Feed(m, "y");
+    EXPECT_EQ(m.LineTime(m.LineCount() - 2), At(11, 0, 0, 0));
+    EXPECT_EQ(m.LineTime(m.LineCount() - 1), At(11, 0, 0, 500));
+}
+
+TEST(TermStore, TimestampFormat) {
+    EXPECT_EQ(FormatTimestamp(At(13, 5, 9, 45), u':'), u"[13:05:09.045] ");
+    EXPECT_EQ(FormatTimestamp(At(0, 0, 0, 0), u':'), u"[00:00:00.000] ");
+    EXPECT_EQ(FormatTimestamp(At(23, 59, 59, 999), u':'), u"[23:59:59.999] ");
+    EXPECT_EQ(FormatTimestamp(At(9, 8, 7, 6), u'.'), u"[09.08.07.006] ") << "locale separator";
+    // every millisecond of a second survives the round trip through a double
+    for (int ms = 0; ms < 1000; ++ms) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "[17:42:13.%03d] ", ms);
+        ASSERT_EQ(FormatTimestamp(At(17, 42, 13, ms), u':'), A(buf)) << ms;
+    }
+    TFakeClock clock;
+    TTermModel m(100);
+    m.Clock = clock.Fn();
+    m.TimeSeparator = u'-';
+    clock.now = At(1, 2, 3, 4);
+    Feed(m, "x");
+    EXPECT_EQ(m.TimestampPrefix(0), u"[01-02-03.004] ");
+    EXPECT_EQ(m.TimestampPrefix(0).size(), 15u);
+}
+
+TEST(TermStore, DefaultClockIsLocalTime) {
+    const std::time_t before = std::time(nullptr);
+    const TDateTime now = LocalNow();
+    std::tm tm{};
+    localtime_r(&before, &tm);
+    // the local broken-down time read as if it were UTC gives the local serial
+    const double expect = double(timegm(&tm)) / 86400.0 + 25569.0;
+    EXPECT_NEAR(now, expect, 2.0 / 86400.0);
+    EXPECT_GT(now, 43831.0) << "after 2020-01-01";
+    TTermModel m(100);
+    Feed(m, "x");
+    EXPECT_NEAR(m.LineTime(0), LocalNow(), 2.0 / 86400.0);
+}
+
+TEST(TermStore, FeedOfNothingDoesNothing) {
+    int calls = 0;
+    TTermModel m(100);
+    m.Clock = [&] {
+        ++calls;
+        return 45000.0;
+    };
+    m.Feed("abc", 0);
+    m.Feed("abc", -1);
+    m.Feed(nullptr, 5);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(m.ChunkCount(), 0);
+    EXPECT_EQ(m.RawCount(), 0);
+    EXPECT_EQ(m.LineCount(), 1);
+}
+
+// ---------------------------------------------------------- Rebuild and raw
+
+TEST(TermStore, RebuildKeepsFirstArrivalTimes) {
+    TFakeClock clock;
+    TTermModel m(100);
+    m.Clock = clock.Fn();
+    clock.now = At(8, 0, 0, 0);
+    Feed(m, "caf\xC3");
+    Feed(m, "\xA9\r\n");  // same time: shares the chunk
+    EXPECT_EQ(m.ChunkCount(), 1);
+    clock.now = At(8, 0, 1, 0);
+    Feed(m, "two ");
+    clock.now = At(8, 0, 2, 0);
+    Feed(m, "halves\r\nthird");
+    EXPECT_EQ(m.ChunkCount(), 3);
+    ASSERT_EQ(Lines(m), (std::vector<std::u16string>{u"caf\u00E9", u"two halves", u"third"}));
+
+    int calls = 0;
+    m.Clock = [&] {
+        ++calls;
+        return 99999.0;
+    };
+    m.Encoding = TTermModel::kLatin1;
+    m.Rebuild();
+    EXPECT_EQ(calls, 0) << "Rebuild uses the recorded times";
+    ASSERT_EQ(Lines(m), (std::vector<std::u16string>{u"caf\u00C3\u00A9", u"two halves", u"third"}));
+    EXPECT_EQ(m.LineTime(0), At(8, 0, 0, 0));
+    EXPECT_EQ(m.LineTime(1), At(8, 0, 1, 0));
+    EXPECT_EQ(m.LineTime(2), At(8, 0, 2, 0));
+}
+
+TEST(TermStore, RebuildStartsFromAClearDecoder) {
+    TTermModel m(100);
+    Feed(m, "\x1b[31mred");
+    EXPECT_EQ(m.LineAttrs(0), std::u16string(3, char16_t(0x0201)));
+    m.AnsiColors = false;
+    m.Rebuild();
+    EXPECT_EQ(m.LineAttrs(0), std::u16string(3, char16_t(kAttrDefault)));
+    m.AnsiColors = true;
+    m.NewlineMode = TTermModel::kNlLf;
+    Feed(m, "\x1b[");
+    m.Rebuild();  // the half sequence is in raw: it is still pending afterwards
+    Feed(m, "32mg");
+    EXPECT_EQ(m.LineText(0), u"redg");
+    EXPECT_EQ(m.LineAttrs(0).back(), char16_t(0x0202));
+}
+
+TEST(TermStore, RawDropAt8MiB) {
+    TFakeClock clock;
+    TTermModel m(100);
+    m.Clock = clock.Fn();
+    std::string chunk(4096, 'r');  // 64 lines of 63 characters
+    for (size_t i = 63; i < chunk.size(); i += 64) chunk[i] = '\n';
+    for (int i = 0; i < 2048; ++i) {
+        clock.now = 45000.0 + i / 86400.0;
+        Feed(m, chunk);
+    }
+    EXPECT_EQ(m.RawCount(), 8388608) << "exactly 8 MiB is kept whole";
+    EXPECT_EQ(m.RawBase(), 0);
+    EXPECT_EQ(m.ChunkCount(), 2048);
+    clock.now = 45000.0 + 2048 / 86400.0;
+    Feed(m, "Z");
+    EXPECT_EQ(m.RawBase(), 2097152);
+    EXPECT_EQ(m.RawCount(), 8388609 - 2097152);
+    EXPECT_EQ(m.HexLine(0).substr(0, 10), u"00200000  ");
+    EXPECT_EQ(m.HexLineCount(), (8388609 - 2097152 + 23) / 24);
+    EXPECT_EQ(m.HexLine(m.HexLineCount() - 1).substr(0, 8), u"00800000") << "the last byte alone";
+    // the chunk that starts exactly at raw base is now the first
+    EXPECT_EQ(m.ChunkCount(), 2049 - 512);
+    m.Rebuild();
+    // the last 100 lines: 36 from read 2046, 64 from read 2047
+    EXPECT_EQ(m.LineTime(0), 45000.0 + 2046 / 86400.0);
+    EXPECT_EQ(m.LineTime(35), 45000.0 + 2046 / 86400.0);
+    EXPECT_EQ(m.LineTime(36), 45000.0 + 2047 / 86400.0);
+    EXPECT_EQ(m.LineText(m.LineCount() - 1), u"Z");
+    EXPECT_EQ(m.LineTime(m.LineCount() - 1), 45000.0 + 2048 / 86400.0);
+}
+
+TEST(TermStore, RawDropInsideAChunkKeepsThatChunksTime) {
+    // 3000-byte reads: raw base 2097152 falls inside read 699 (2097000..2099999)
+    TFakeClock clock;
+    TTermModel m(100000);
+    m.Clock = clock.Fn();
+    std::string chunk(3000, 'a');
+    chunk[2999] = '\n';
+    int reads = 0;
+    while (m.RawBase() == 0) {
+        clock.now = 45000.0 + reads / 86400.0;
+        Feed(m, chunk);
+        ++reads;
+    }
+    EXPECT_EQ(reads, 2797) << "8388608 / 3000 rounded up";
+    EXPECT_EQ(m.RawBase(), 2097152);
+    m.Rebuild();
+    EXPECT_EQ(m.LineText(0).size(), size_t(2099999 - 2097152)) << "the tail of read 699";
+    EXPECT_EQ(m.LineTime(0), 45000.0 + 699 / 86400.0);
+    EXPECT_EQ(m.LineTime(1), 45000.0 + 700 / 86400.0);
+    EXPECT_EQ(m.ChunkCount(), reads - 699);
+}
+
+TEST(TermStore, RawDropThroughASequence) {
+    // byte 2097152 is the middle of a UTF-8 sequence: the rebuilt text starts
+    // with U+FFFD for the orphaned continuation byte
+    TTermModel m(2000);
+    std::string data(2097151, 'a');
+    data += "\xE2\x82\xAC";  // the euro sign straddles offset 2097152
+    data += std::string(8388608 - data.size(), 'b');
+    Feed(m, data);
+    EXPECT_EQ(m.RawBase(), 0);
+    Feed(m, "\n");
+    ASSERT_EQ(m.RawBase(), 2097152);
+    m.Rebuild();
+    ASSERT_EQ(m.LineCount(), 1537) << "6291456 characters in full lines, then the open one";
+    EXPECT_EQ(m.LineText(0).substr(0, 3), u"\uFFFD\uFFFDb");
+}
+
+TEST(TermStore, OneHugeReadStillLeavesAtMost8MiB) {
+    TTermModel m(100);
+    std::string data(20 * 1048576 + 5, 'h');
+    for (size_t i = 0; i < data.size(); i += 100) data[i] = '\n';
+    Feed(m, data);
+    // dropped 2 MiB at a time until no more than 8 MiB is left
+    EXPECT_EQ(m.RawBase(), 14 * 1048576);
+    EXPECT_EQ(m.RawCount(), 6 * 1048576 + 5);
+    EXPECT_EQ(m.ChunkCount(), 1);
+    EXPECT_EQ(m.RawBytes().substr(0, 64), data.substr(14 * 1048576, 64));
+    Feed(m, std::string(3 * 1048576, 'i'));
+    EXPECT_LE(m.RawCount(), 8388608);
+    EXPECT_EQ(m.RawBase() + m.RawCount(), int64_t(data.size()) + 3 * 1048576);
+    m.Rebuild();
+    EXPECT_EQ(m.LineCount(), 101);
+}
+
+TEST(TermStore, ResetForgetsEverything) {
+    TTermModel m(100);
+    Feed(m, std::string(9 * 1048576, 'x'));
+    Feed(m, "\x1b[31mabc\r\ndef\x1b[");
+    m.Reset();
+    EXPECT_EQ(m.LineCount(), 1);
+    EXPECT_EQ(m.LineText(0), u"");
+    EXPECT_EQ(m.RawCount(), 0);
+    EXPECT_EQ(m.RawBase(), 0);
+    EXPECT_EQ(m.ChunkCount(), 0);
+    EXPECT_EQ(m.HexLineCount(), 0);
+    EXPECT_EQ(m.Attribute(), kAttrDefault);
+    Feed(m, "32mx");
+    EXPECT_EQ(m.LineText(0), u"32mx") << "the pending escape sequence is gone";
+    EXPECT_EQ(m.LineAttrs(0), std::u16string(4, char16_t(kAttrDefault)));
+    EXPECT_EQ(m.HexLine(0).substr(0, 8), u"00000000");
+}
+
+// ------------------------------------------------------------------ hex dump
+
+TEST(TermStore, HexLineLayout) {
+    TTermModel m(100);
+    std::string bytes;
+    for (int i = 0; i < 24; ++i) bytes += char(i == 1 ? 'A' : i == 2 ? '~' : i == 3 ? 0x7F : i);
+    bytes += "Hello";
+    Feed(m, bytes);
+    EXPECT_EQ(m.HexBytesPerLine(), 24);
+    ASSERT_EQ(m.HexLineCount(), 2);
+    const std::u16string full =
+        u"00000000  00 41 7E 7F 04 05 06 07  08 09 0A 0B 0C 0D 0E 0F  10 11 12 13 14 15 16 17  "
+        u".A~" +
+        std::u16string(21, u'.');
+    EXPECT_EQ(m.HexLine(0), full);
+    EXPECT_EQ(m.HexLine(0).size(), 109u) << "8 + 2 + 24 * 3 + 2 + 1 + 24";
+    // after the fifth byte: its space, 3 empty columns (9), the group gap,
+    // 8 empty columns (24), the gap, 8 more (24), then the space before ASCII
+    const std::u16string partial =
+        u"00000018  48 65 6C 6C 6F" + std::u16string(1 + 9 + 1 + 24 + 1 + 24 + 1, u' ') + u"Hello";
+    EXPECT_EQ(m.HexLine(1), partial) << Show(m.HexLine(1));
+    EXPECT_EQ(m.HexLine(1).size(), 109u - 19u) << "the ASCII column holds only the bytes there are";
+    EXPECT_EQ(m.HexLine(2), u"");
+    EXPECT_EQ(m.HexLine(-1), u"");
+    EXPECT_EQ(m.HexLine(INT32_MAX), u"");
+
+    m.SetHexBytesPerLine(1);
+    EXPECT_EQ(m.HexLineCount(), 29);
+    EXPECT_EQ(m.HexLine(1), u"00000001  41  A");
+    m.SetHexBytesPerLine(8);
+    EXPECT_EQ(m.HexLine(3),
+              u"00000018  48 65 6C 6C 6F" + std::u16string(1 + 9 + 1, u' ') + u"Hello");
+    m.SetHexBytesPerLine(0);
+    EXPECT_EQ(m.HexBytesPerLine(), 1);
+    m.SetHexBytesPerLine(65);
+    EXPECT_EQ(m.HexBytesPerLine(), 64);
+    EXPECT_EQ(m.HexLine(0).size(), size_t(8 + 2 + 64 * 3 + 7 + 1 + 29)) << "29 bytes on a 64 line";
+}
+
+TEST(TermStore, HexHeaderLinesUpWithTheRows) {
+    EXPECT_EQ(
+        TTermModel::HexHeader(u"Offset", 24),
+        u"Offset    00 01 02 03 04 05 06 07  08 09 0A 0B 0C 0D 0E 0F  10 11 12 13 14 15 16 17  "
+        u"0123456789ABCDEF01234567");
+    EXPECT_EQ(TTermModel::HexHeader(u"Verschiebung", 1), u"Verschieb 00  0") << "label cut to 9";
+    EXPECT_EQ(TTermModel::HexHeader(u"", 0), TTermModel::HexHeader(u"", 1)) << "width clamped";
+    EXPECT_EQ(TTermModel::HexHeader(u"", 99), TTermModel::HexHeader(u"", 64));
+    TTermModel m(100);
+    Feed(m, std::string(64, 'x'));
+    for (int w = 1; w <= 64; ++w) {
+        m.SetHexBytesPerLine(w);
+        EXPECT_EQ(TTermModel::HexHeader(u"Offset", w).size(), m.HexLine(0).size()) << "width " << w;
+    }
+}
