@@ -155,6 +155,15 @@ void TTermModel::Backspace() {
 
 void TTermModel::RecordChunk(int64_t offset, TDateTime t) {
     if (!chunks_.empty() && chunks_.back().time == t) return;
+    if (chunks_.size() >= size_t(kMaxChunks)) {
+        // A slow trickle (one byte per read, each at a new millisecond) would
+        // otherwise cost 16 bytes of chunk list per byte of raw. Halve the
+        // time resolution of what is kept instead: each merged pair keeps its
+        // first arrival time, which only Rebuild ever reads.
+        size_t kept = 0;
+        for (size_t i = 0; i < chunks_.size(); i += 2) chunks_[kept++] = chunks_[i];
+        chunks_.resize(kept);
+    }
     if (chunks_.size() == chunks_.capacity()) chunks_.reserve(2 * chunks_.capacity() + 64);
     chunks_.push_back({offset, t});
 }

@@ -135,6 +135,8 @@ public:
     // target can drive the drop and the ring's wrap with small inputs.
     void SetRawLimitsForTesting(int32_t limit, int32_t drop);
     int32_t ChunkCount() const { return int32_t(chunks_.size()); }
+    // Arrival records kept at most (4 MiB of them); see RecordChunk.
+    static constexpr int32_t kMaxChunks = 256 * 1024;
     uint16_t Attribute() const { return attr_; }
     // Heap bytes held by the model (line store, raw store, chunk list).
     size_t MemoryUsage() const;

@@ -246,6 +246,31 @@ TEST(TermStore, RebuildKeepsFirstArrivalTimes) {
     EXPECT_EQ(m.LineTime(2), At(8, 0, 2, 0));
 }
 
+// A slow device sending one byte per read, each read at a new millisecond,
+// must not grow the arrival records without bound. Past the limit the older
+// records thin out: rebuilt lines keep a time no later than their arrival and
+// in arrival order.
+TEST(TermStore, ArrivalRecordsStayBoundedForATrickle) {
+    TFakeClock clock;
+    TTermModel m(1000);
+    m.Clock = clock.Fn();
+    const int reads = TTermModel::kMaxChunks + TTermModel::kMaxChunks / 2;
+    for (int i = 0; i < reads; ++i) {
+        clock.now = At(0, 0, 0, 0) + i / 86400000.0;
+        Feed(m, i % 10 == 9 ? "\n" : "x");
+        ASSERT_LE(m.ChunkCount(), TTermModel::kMaxChunks);
+    }
+    std::vector<TDateTime> before;
+    for (int i = 0; i < m.LineCount(); ++i) before.push_back(m.LineTime(i));
+    m.Rebuild();
+    ASSERT_EQ(m.LineCount(), int(before.size()));
+    for (int i = 1; i < m.LineCount() - 1; ++i) {
+        EXPECT_LE(m.LineTime(i), before[size_t(i)]) << i;
+        EXPECT_GE(m.LineTime(i), m.LineTime(i - 1)) << i;
+        EXPECT_GT(m.LineTime(i), 0) << i;
+    }
+}
+
 TEST(TermStore, RebuildStartsFromAClearDecoder) {
     TTermModel m(100);
     Feed(m, "\x1b[31mred");
