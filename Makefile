@@ -1,7 +1,7 @@
 # Kestrelink: the front door.
 #   make test   install what is missing, build everything, run every test (ctest)
 #   make run    build, then run the stand-in host under Wine against the x86-64 DLL
-#   make bench  benchmarks of the pure core (Release, native)
+#   make bench  benchmarks: the pure core (native) and the TCP backend (under Wine)
 #   make fuzz   libFuzzer targets under ASan/UBSan, FUZZ_SECONDS each (default 60)
 SHELL := /bin/bash
 .ONESHELL:
@@ -41,7 +41,7 @@ test: build
 run: win64
 	tools/run-host.sh $(BUILD)/win64
 
-bench: native
+bench: native win64
 	tools/run-bench.sh $(BUILD)/native
 
 fuzz: setup

@@ -38,6 +38,24 @@ endforeach()
 
 file(GLOB KL_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/host/*.cpp)
 add_executable(kl_host ${KL_HOST_SOURCES})
-target_link_libraries(kl_host PRIVATE kl_core user32)
+target_link_libraries(kl_host PRIVATE kl_core user32 gdi32)
 target_include_directories(kl_host PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_link_options(kl_host PRIVATE -municode)
+
+# Serial tests: socat pty pairs linked as COM ports into the run's prefix
+# (tests/support/serial-pairs.sh); the test reads the pairs from KL_SERIAL_PAIRS.
+set(KL_SERIAL_PAIRS_SH ${CMAKE_SOURCE_DIR}/tests/support/serial-pairs.sh)
+add_test(NAME serial.setup COMMAND ${KL_SERIAL_PAIRS_SH} start ${KL_WINE_DIR})
+set_tests_properties(serial.setup PROPERTIES FIXTURES_SETUP serial FIXTURES_REQUIRED wine
+                     TIMEOUT 60)
+add_test(NAME serial.cleanup COMMAND ${KL_SERIAL_PAIRS_SH} stop ${KL_WINE_DIR})
+set_tests_properties(serial.cleanup PROPERTIES FIXTURES_CLEANUP serial FIXTURES_REQUIRED wine)
+if(TEST win.test_serial)
+  set_tests_properties(win.test_serial PROPERTIES FIXTURES_REQUIRED "wine;serial")
+  set_property(TEST win.test_serial APPEND PROPERTY ENVIRONMENT
+               "KL_SERIAL_PAIRS=${KL_WINE_DIR}-serial/pairs")
+endif()
+
+# Loopback throughput of the TCP backend; `make bench` runs it under Wine.
+add_executable(bench_tcp ${CMAKE_SOURCE_DIR}/bench/win/bench_tcp.cpp)
+target_link_libraries(bench_tcp PRIVATE kl_win)

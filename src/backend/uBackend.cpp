@@ -8,6 +8,9 @@ TBackend::TBackend(HWND owner, uint32_t connectionNumber)
 }
 
 TBackend::~TBackend() {
+    // Only reached once the worker has ended (Close returned true, or it was
+    // never started); an ended worker that was not closed leaves its handle.
+    if (thread_) CloseHandle(thread_);
     if (stopEvent_) CloseHandle(stopEvent_);
     if (drainedEvent_) CloseHandle(drainedEvent_);
     DeleteCriticalSection(&lock_);
@@ -16,7 +19,10 @@ TBackend::~TBackend() {
 bool TBackend::IsRemoteEcho() { return false; }
 
 bool TBackend::StartWorker(LPTHREAD_START_ROUTINE procedure) {
-    stopping_.store(false, std::memory_order_release);
+    // One worker per backend; without its events a worker could neither be
+    // stopped nor wait at the cap.
+    if (thread_ || !stopEvent_ || !drainedEvent_) return false;
+    stopping_.store(false);
     ResetEvent(stopEvent_);
     thread_ = CreateThread(nullptr, 0, procedure, this, 0, nullptr);
     return thread_ != nullptr;
@@ -35,23 +41,27 @@ bool TBackend::StopWorker() {
 bool TBackend::Deliver(const uint8_t* data, int32_t count) {
     if (count <= 0) return true;
     for (;;) {
-        bool stored = false, wasPosted = false;
+        bool stored = false, post = false;
         EnterCriticalSection(&lock_);
         // A block larger than the cap itself still goes through once the
         // owner has taken everything, so nothing can wait forever. A failed
         // allocation is treated like a full buffer: wait, never drop.
-        if (pending_.Count() == 0 || pending_.Count() + int64_t(count) <= kPendingCap) {
+        if (pending_.Count() == 0 || pending_.Count() + int64_t(count) <= kPendingCap)
             stored = pending_.Append(data, count);
-            wasPosted = notifyPosted_;
-            if (stored) notifyPosted_ = true;
-        }
+        workerWaiting_ = !stored;
+        // While bytes wait, one notification must be outstanding, also when
+        // an earlier post failed or a drain could not take the bytes;
+        // otherwise a worker waiting at the cap would wait for good.
+        if (pending_.Count() > 0 && !notifyPosted_) notifyPosted_ = post = true;
         LeaveCriticalSection(&lock_);
-        if (stored) {
-            if (!wasPosted) PostMessageW(owner_, WM_KL_RECEIVED, WPARAM(connectionNumber_), 0);
-            return true;
+        if (post && !PostMessageW(owner_, WM_KL_RECEIVED, WPARAM(connectionNumber_), 0)) {
+            EnterCriticalSection(&lock_);
+            notifyPosted_ = false;  // the queue was full: the next pass posts again
+            LeaveCriticalSection(&lock_);
         }
+        if (stored) return true;
         HANDLE events[2] = {drainedEvent_, stopEvent_};
-        WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        WaitForMultipleObjects(2, events, FALSE, kFullRetryMs);
         if (Stopping()) return false;
     }
 }
@@ -63,9 +73,12 @@ void TBackend::TakeReceived(TByteBuf& destination) {
     if (pending_.Count() > 0 && destination.Append(pending_.Data(), pending_.Count()))
         pending_.Clear();
     notifyPosted_ = false;
+    // Signalling costs a system call; only a worker held at the cap needs it.
+    const bool wake = workerWaiting_;
     LeaveCriticalSection(&lock_);
-    SetEvent(drainedEvent_);
+    if (wake) SetEvent(drainedEvent_);
 }
+
 int32_t TBackend::PendingCount() {
     EnterCriticalSection(&lock_);
     const int32_t n = pending_.Count();

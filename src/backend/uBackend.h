@@ -35,6 +35,9 @@ constexpr int32_t kReadBlock = 4096;
 // Waiting bytes at which the worker pauses; TByteBuf's growth may take the
 // allocation to about twice this.
 constexpr int32_t kPendingCap = 8 * 1024 * 1024;
+// A worker waiting at the cap looks again this often, so a notification that
+// could not be posted is retried.
+constexpr DWORD kFullRetryMs = 100;
 
 class TBackend {
 public:
@@ -69,8 +72,11 @@ protected:
     void PostEnded(DWORD code);
     void PostConnected();
 
-    bool Stopping() const { return stopping_.load(std::memory_order_acquire); }
-    void SetStopping() { stopping_.store(true, std::memory_order_release); }
+    // Sequentially consistent: Close sets the flag and then looks for a
+    // handle to interrupt, while the worker stores that handle and then tests
+    // the flag; one of the two must see the other.
+    bool Stopping() const { return stopping_.load(); }
+    void SetStopping() { stopping_.store(true); }
     HANDLE StopEvent() const { return stopEvent_; }
     bool HasWorker() const { return thread_ != nullptr; }
 
@@ -80,6 +86,7 @@ private:
     CRITICAL_SECTION lock_;
     TByteBuf pending_;
     bool notifyPosted_ = false;
+    bool workerWaiting_ = false;     // Deliver found the buffer full and waits for a drain
     HANDLE stopEvent_ = nullptr;     // manual reset: wakes a worker waiting on anything
     HANDLE drainedEvent_ = nullptr;  // auto reset: the owner drained `pending`
     HANDLE thread_ = nullptr;

@@ -1,0 +1,267 @@
+// The backend base: hand-over of received bytes, the three messages, the
+// worker's life cycle with its abandon rule, and back-pressure at the cap.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "backend/uBackend.h"
+#include "owner_window.h"
+
+using kltest::TOwnerWindow;
+
+namespace {
+
+// A backend whose worker runs a script given by the test.
+class TProbeBackend : public TBackend {
+public:
+    using TBackend::TBackend;
+    std::function<void(TProbeBackend&)> Work;
+
+    bool Open(std::u16string& error) override {
+        error.clear();
+        return StartWorker(&TProbeBackend::Proc);
+    }
+    bool Close() override { return StopWorker(); }
+    bool Write(const uint8_t*, int32_t) override { return true; }
+
+    // The test plays the worker directly where no thread is needed.
+    using TBackend::Deliver;
+    using TBackend::PostEnded;
+    using TBackend::StopEvent;
+    using TBackend::Stopping;
+
+private:
+    static DWORD WINAPI Proc(LPVOID p) {
+        auto* self = static_cast<TProbeBackend*>(p);
+        if (self->Work) self->Work(*self);
+        return 0;
+    }
+};
+
+bool DeliverText(TProbeBackend& b, const std::string& s) {
+    return b.Deliver(reinterpret_cast<const uint8_t*>(s.data()), int32_t(s.size()));
+}
+
+std::string Str(const TByteBuf& b) {
+    return std::string(reinterpret_cast<const char*>(b.Data()), size_t(b.Count()));
+}
+
+ULONGLONG Now() { return GetTickCount64(); }
+
+// Byte k of a long test stream: position-dependent, so loss or reordering shows.
+uint8_t Pattern(int64_t k) { return uint8_t((k * 7 + (k >> 12)) & 0xFF); }
+
+}  // namespace
+
+TEST(BackendBase, DeliveriesCoalesceIntoOneNotification) {
+    TOwnerWindow owner;
+    const uint32_t number = 0xFFFFFFF0u;  // the full 32 bits must survive in wParam
+    TProbeBackend b(owner.Handle(), number);
+
+    EXPECT_TRUE(DeliverText(b, "ab"));
+    EXPECT_TRUE(DeliverText(b, "cd"));
+    EXPECT_TRUE(DeliverText(b, "ef"));
+    owner.PumpFor(200);
+    ASSERT_EQ(owner.Count(WM_KL_RECEIVED), 1) << "three deliveries before a drain: one WM_APP+1";
+    const auto* e = owner.Last(WM_KL_RECEIVED);
+    EXPECT_EQ(e->WParam, WPARAM(number));
+    EXPECT_EQ(e->LParam, 0);
+    EXPECT_EQ(b.PendingCount(), 6);
+
+    TByteBuf dst;
+    dst.Append("X", 1);
+    b.TakeReceived(dst);
+    EXPECT_EQ(Str(dst), "Xabcdef") << "drain appends everything in arrival order";
+    EXPECT_EQ(b.PendingCount(), 0);
+
+    const int32_t capacity = dst.Capacity();
+    b.TakeReceived(dst);
+    EXPECT_EQ(Str(dst), "Xabcdef") << "nothing pending: destination unchanged";
+    EXPECT_EQ(dst.Capacity(), capacity);
+
+    EXPECT_TRUE(b.Deliver(reinterpret_cast<const uint8_t*>("z"), 0));
+    EXPECT_TRUE(b.Deliver(reinterpret_cast<const uint8_t*>("z"), -1));
+    owner.PumpFor(50);
+    EXPECT_EQ(owner.Count(WM_KL_RECEIVED), 1) << "empty deliveries post nothing";
+
+    EXPECT_TRUE(DeliverText(b, "g"));
+    ASSERT_TRUE(owner.PumpUntil([&] { return owner.Count(WM_KL_RECEIVED) == 2; }, 2000))
+        << "the first delivery after a drain posts again";
+    b.TakeReceived(dst);
+    EXPECT_EQ(Str(dst), "Xabcdefg");
+    EXPECT_TRUE(b.Close()) << "never opened";
+}
+
+TEST(BackendBase, WorkerEndReportsCodeAndCloseIsImmediate) {
+    TOwnerWindow owner;
+    TProbeBackend b(owner.Handle(), 7);
+    owner.DrainFrom(&b);
+    b.Work = [](TProbeBackend& self) {
+        DeliverText(self, "last words");
+        self.PostEnded(ERROR_OPERATION_ABORTED);
+    };
+    std::u16string error = u"stale";
+    ASSERT_TRUE(b.Open(error));
+    EXPECT_TRUE(error.empty());
+    ASSERT_TRUE(owner.WaitFor(WM_KL_ENDED, 5000));
+    const auto* e = owner.Last(WM_KL_ENDED);
+    EXPECT_EQ(e->WParam, WPARAM(7));
+    EXPECT_EQ(e->LParam, LPARAM(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(owner.Received(), "last words") << "bytes delivered before the end are kept";
+
+    // Let the worker return after its last message.
+    owner.PumpFor(100);
+    const ULONGLONG t0 = Now();
+    EXPECT_TRUE(b.Close());
+    EXPECT_LT(Now() - t0, 2000u) << "an ended worker needs no waiting";
+    EXPECT_TRUE(b.Close()) << "a second Close is harmless";
+    EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 0);
+}
+
+TEST(BackendBase, CloseWakesAWorkerWaitingOnTheStopEvent) {
+    TOwnerWindow owner;
+    TProbeBackend b(owner.Handle(), 1);
+    std::atomic<bool> sawStopping{false};
+    b.Work = [&](TProbeBackend& self) {
+        WaitForSingleObject(self.StopEvent(), INFINITE);
+        sawStopping = self.Stopping();
+    };
+    std::u16string error;
+    ASSERT_TRUE(b.Open(error));
+    EXPECT_FALSE(b.Open(error)) << "a running backend does not start a second worker";
+    Sleep(50);
+    const ULONGLONG t0 = Now();
+    EXPECT_TRUE(b.Close());
+    EXPECT_LT(Now() - t0, 2000u);
+    EXPECT_TRUE(sawStopping);
+    owner.PumpFor(50);
+    EXPECT_TRUE(owner.Events().empty()) << "a stopped worker reports nothing";
+}
+
+TEST(BackendBase, WorkerThatIgnoresStopIsAbandonedNotFreed) {
+    TOwnerWindow owner;
+    auto* b = new TProbeBackend(owner.Handle(), 3);
+    owner.DrainFrom(b);
+    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    b->Work = [finished](TProbeBackend& self) {
+        // Blocked in something the stop event cannot interrupt.
+        Sleep(6000);
+        // Still using the object after Close gave up on it.
+        DeliverText(self, "late");
+        self.PostEnded(0);
+        SetEvent(finished);
+    };
+    std::u16string error;
+    ASSERT_TRUE(b->Open(error));
+    const ULONGLONG t0 = Now();
+    EXPECT_FALSE(b->Close()) << "a worker still running after 3000 ms";
+    const ULONGLONG waited = Now() - t0;
+    EXPECT_GE(waited, 2900u);
+    EXPECT_LT(waited, 5500u) << "Close must give up at 3000 ms, not wait for the worker";
+
+    // The owner drops its reference without freeing; the worker goes on safely.
+    ASSERT_TRUE(owner.PumpUntil(
+        [&] {
+            return WaitForSingleObject(finished, 0) == WAIT_OBJECT_0 &&
+                   owner.Count(WM_KL_ENDED) == 1;
+        },
+        10000));
+    EXPECT_EQ(owner.Received(), "late");
+    // Once it has ended, the same object closes and frees normally.
+    EXPECT_TRUE(b->Close());
+    delete b;
+    CloseHandle(finished);
+}
+
+TEST(BackendBase, BackPressureHoldsTheWorkerAtTheCap) {
+    for (bool closeWhileFull : {true, false}) {
+        SCOPED_TRACE(closeWhileFull ? "Close while the worker waits" : "owner resumes draining");
+        TOwnerWindow owner;
+        TProbeBackend b(owner.Handle(), 11);
+        owner.DrainFrom(&b);
+        owner.PauseDrain(true);
+
+        const int64_t total = 3 * int64_t(kPendingCap);
+        std::atomic<int64_t> delivered{0};
+        std::atomic<bool> refused{false}, done{false};
+        b.Work = [&](TProbeBackend& self) {
+            uint8_t block[kReadBlock];
+            for (int64_t at = 0; at < total; at += kReadBlock) {
+                for (int i = 0; i < kReadBlock; ++i) block[i] = Pattern(at + i);
+                if (!self.Deliver(block, kReadBlock)) {
+                    refused = true;
+                    break;
+                }
+                delivered += kReadBlock;
+            }
+            done = true;
+        };
+        int64_t checked = 0;
+        bool inOrder = true;
+        owner.SetSink([&](const uint8_t* p, int32_t n) {
+            for (int32_t i = 0; i < n; ++i) inOrder &= p[i] == Pattern(checked + i);
+            checked += n;
+        });
+        // Stops the worker before the locals it uses go, should a check fail early.
+        struct TCloser {
+            TProbeBackend& b;
+            ~TCloser() { b.Close(); }
+        } closer{b};
+        std::u16string error;
+        ASSERT_TRUE(b.Open(error));
+
+        // The worker fills up to the cap and then stops making progress.
+        int32_t maxPending = 0;
+        int64_t lastDelivered = -1;
+        ULONGLONG stillSince = Now();
+        const bool stalled = owner.PumpUntil(
+            [&] {
+                maxPending = std::max(maxPending, b.PendingCount());
+                const int64_t d = delivered;
+                if (d != lastDelivered) {
+                    lastDelivered = d;
+                    stillSince = Now();
+                }
+                return Now() - stillSince > 500 && d > 0;
+            },
+            20000);
+        ASSERT_TRUE(stalled);
+        EXPECT_FALSE(done) << "the worker must wait while the owner does not drain";
+        EXPECT_LE(maxPending, kPendingCap);
+        EXPECT_GE(b.PendingCount(), kPendingCap - kReadBlock) << "the worker stops only at the cap";
+        EXPECT_EQ(owner.Count(WM_KL_RECEIVED), 1) << "one notification, however long the wait";
+
+        if (closeWhileFull) {
+            const ULONGLONG t0 = Now();
+            EXPECT_TRUE(b.Close());
+            EXPECT_LT(Now() - t0, 2000u) << "Close must not wait for the owner to drain";
+            EXPECT_TRUE(refused) << "Deliver reports the stop";
+            continue;
+        }
+        owner.PauseDrain(false);
+        ASSERT_TRUE(owner.PumpUntil(
+            [&] { return done && b.PendingCount() == 0 && checked == total; }, 30000))
+            << "drained " << checked << " of " << total;
+        EXPECT_TRUE(inOrder) << "bytes lost or reordered across the wait";
+        EXPECT_FALSE(refused);
+        EXPECT_FALSE(owner.SawTwoOutstanding());
+        EXPECT_TRUE(b.Close());
+    }
+}
+
+TEST(BackendBase, BlockLargerThanTheCapStillPasses) {
+    TOwnerWindow owner;
+    TProbeBackend b(owner.Handle(), 5);
+    std::vector<uint8_t> big(size_t(kPendingCap) + 100, 0x5A);
+    EXPECT_TRUE(b.Deliver(big.data(), int32_t(big.size())))
+        << "into an empty buffer, an oversized block goes through rather than wait forever";
+    EXPECT_EQ(b.PendingCount(), int32_t(big.size()));
+    TByteBuf dst;
+    b.TakeReceived(dst);
+    EXPECT_EQ(dst.Count(), int32_t(big.size()));
+}

@@ -1,0 +1,621 @@
+// The TCP backend against peers that this program runs itself on 127.0.0.1:
+// raw echo, a negotiating telnet server, peers that close or reset, a port
+// nothing listens on and a listener whose accept queue is full.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "backend/uTcpBackend.h"
+#include "owner_window.h"
+
+using kltest::TOwnerWindow;
+
+namespace {
+
+ULONGLONG Now() { return GetTickCount64(); }
+
+uint8_t Pattern(int64_t k) { return uint8_t((k * 7 + (k >> 12)) & 0xFF); }
+
+std::string Hex(const std::string& s) {
+    std::string out;
+    char buf[4];
+    for (unsigned char c : s) {
+        std::snprintf(buf, sizeof buf, "%02X ", c);
+        out += buf;
+    }
+    return out;
+}
+
+const std::string kIacS(1, '\xFF');
+
+// A listening socket on 127.0.0.1 with a port chosen by the system.
+class TListener {
+public:
+    explicit TListener(int backlog = SOMAXCONN) {
+        EXPECT_TRUE(StartNetworking());
+        s_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(listen(s_, backlog), 0);
+        int size = sizeof a;
+        getsockname(s_, reinterpret_cast<sockaddr*>(&a), &size);
+        port_ = ntohs(a.sin_port);
+    }
+    ~TListener() { closesocket(s_); }
+    uint16_t Port() const { return port_; }
+    SOCKET Accept(DWORD timeoutMs) {
+        fd_set r;
+        FD_ZERO(&r);
+        FD_SET(s_, &r);
+        timeval tv = {long(timeoutMs / 1000), long(timeoutMs % 1000 * 1000)};
+        if (select(0, &r, nullptr, nullptr, &tv) <= 0) return INVALID_SOCKET;
+        return accept(s_, nullptr, nullptr);
+    }
+
+private:
+    SOCKET s_ = INVALID_SOCKET;
+    uint16_t port_ = 0;
+};
+
+// A peer: accepts one connection and runs `body` on it on its own thread.
+class TPeer {
+public:
+    explicit TPeer(std::function<void(SOCKET)> body) {
+        thread_ = std::thread([this, body = std::move(body)] {
+            const SOCKET c = listener_.Accept(10000);
+            if (c == INVALID_SOCKET) {
+                accepted_ = false;
+                return;
+            }
+            body(c);
+            closesocket(c);
+        });
+    }
+    ~TPeer() { Join(); }
+    uint16_t Port() const { return listener_.Port(); }
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Accepted() const { return accepted_; }
+
+private:
+    TListener listener_;
+    std::atomic<bool> accepted_{true};
+    std::thread thread_;
+};
+
+// Reads until `n` bytes came, the peer closed, or the deadline passed.
+std::string RecvExact(SOCKET s, size_t n, DWORD timeoutMs) {
+    std::string got;
+    const ULONGLONG end = Now() + timeoutMs;
+    char buf[65536];
+    while (got.size() < n) {
+        const ULONGLONG now = Now();
+        if (now >= end) break;
+        fd_set r;
+        FD_ZERO(&r);
+        FD_SET(s, &r);
+        const DWORD left = DWORD(end - now);
+        timeval tv = {long(left / 1000), long(left % 1000 * 1000)};
+        if (select(0, &r, nullptr, nullptr, &tv) <= 0) break;
+        const int k = recv(s, buf, int(std::min(sizeof buf, n - got.size())), 0);
+        if (k <= 0) break;
+        got.append(buf, size_t(k));
+    }
+    return got;
+}
+
+// True when the peer closed in order (recv 0) within the deadline, with no
+// bytes before it; `extra` gets any bytes that came instead.
+bool ExpectOrderlyEnd(SOCKET s, DWORD timeoutMs, std::string& extra) {
+    const ULONGLONG end = Now() + timeoutMs;
+    char buf[4096];
+    while (Now() < end) {
+        fd_set r;
+        FD_ZERO(&r);
+        FD_SET(s, &r);
+        timeval tv = {0, 100000};
+        if (select(0, &r, nullptr, nullptr, &tv) <= 0) continue;
+        const int k = recv(s, buf, sizeof buf, 0);
+        if (k == 0) return extra.empty();
+        if (k < 0) return false;
+        extra.append(buf, size_t(k));
+    }
+    return false;
+}
+
+bool SendText(SOCKET s, const std::string& text) {
+    size_t at = 0;
+    while (at < text.size()) {
+        const int k = send(s, text.data() + at, int(text.size() - at), 0);
+        if (k <= 0) return false;
+        at += size_t(k);
+    }
+    return true;
+}
+
+// A port on 127.0.0.1 where nothing listens (taken from the system, then freed).
+uint16_t UnusedPort() {
+    StartNetworking();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int size = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+    closesocket(s);
+    return ntohs(a.sin_port);
+}
+
+TConnInfo Conn(uint16_t port, int32_t mode, const std::u16string& host = u"127.0.0.1") {
+    TConnInfo c;
+    c.Name = u"test";
+    c.Host = host;
+    c.Port = port;
+    c.Mode = mode;
+    return c;
+}
+
+// Closes the backend when a test leaves early, so no worker outlives its object.
+struct TCloseOnExit {
+    TBackend& b;
+    ~TCloseOnExit() { b.Close(); }
+};
+
+bool WriteText(TTcpBackend& b, const std::string& s) {
+    return b.Write(reinterpret_cast<const uint8_t*>(s.data()), int32_t(s.size()));
+}
+
+bool HasText(const TOwnerWindow& o, const std::string& s) {
+    return o.Received().find(s) != std::string::npos;
+}
+
+const std::string kGreeting =
+    "\xFF\xFB\x01"              // WILL ECHO
+    "\xFF\xFD\x1F"              // DO NAWS
+    "\xFF\xFD\x18"              // DO TERMINAL-TYPE
+    "\xFF\xFA\x18\x01\xFF\xF0"  // SB TERMINAL-TYPE SEND
+    "login: ";
+const std::string kGreetingReplies =
+    std::string("\xFF\xFD\x01", 3) +                          // DO ECHO
+    std::string("\xFF\xFB\x1F", 3) +                          // WILL NAWS
+    std::string("\xFF\xFA\x1F\x00\x78\x00\x28\xFF\xF0", 9) +  // 120x40
+    std::string("\xFF\xFB\x18", 3) +                          // WILL TERMINAL-TYPE
+    std::string("\xFF\xFA\x18\x00XTERM\xFF\xF0", 11);
+const std::string kTyped = "user\xFF\r";
+
+}  // namespace
+
+TEST(Tcp, RawEchoAndTheMessageSequence) {
+    TOwnerWindow owner;
+    TPeer peer([](SOCKET c) {
+        char buf[4096];
+        for (int k; (k = recv(c, buf, sizeof buf, 0)) > 0;)
+            SendText(c, std::string(buf, size_t(k)));
+    });
+    TTcpBackend b(owner.Handle(), 0x80000001u, Conn(peer.Port(), kModeRaw));
+    TCloseOnExit closer{b};
+    owner.DrainFrom(&b);
+    EXPECT_FALSE(WriteText(b, "early")) << "no socket before Open";
+    EXPECT_TRUE(b.Write(nullptr, 0)) << "an empty write always succeeds";
+
+    std::u16string error = u"stale";
+    ASSERT_TRUE(b.Open(error));
+    EXPECT_TRUE(error.empty());
+    ASSERT_TRUE(owner.WaitFor(WM_KL_CONNECTED, 5000));
+    const auto* e = owner.Last(WM_KL_CONNECTED);
+    EXPECT_EQ(e->WParam, WPARAM(0x80000001u));
+    EXPECT_EQ(e->LParam, 0);
+
+    const std::string line = "hello \xFF world\r\n";
+    ASSERT_TRUE(WriteText(b, line));
+    ASSERT_TRUE(owner.PumpUntil([&] { return owner.Received().size() >= line.size(); }, 5000));
+    EXPECT_EQ(owner.Received(), line) << "raw mode sends 0xFF once and delivers bytes unchanged";
+    EXPECT_FALSE(b.IsRemoteEcho());
+    EXPECT_EQ(owner.Events().front().Msg, WM_KL_CONNECTED) << "connected comes before data";
+
+    EXPECT_TRUE(b.Close());
+    EXPECT_FALSE(WriteText(b, "late")) << "no socket after Close";
+    owner.PumpFor(100);
+    EXPECT_EQ(owner.Count(WM_KL_ENDED), 0) << "a Close by the owner is not reported back";
+    peer.Join();
+}
+
+// Reads are gathered while more bytes wait; a burst that ends exactly on a
+// read or batch boundary must still be handed over without waiting for more.
+TEST(Tcp, BurstsEndingOnReadBoundariesArriveAtOnce) {
+    const std::vector<int> bursts = {
+        kReadBlock,       kDeliverBatch, 3 * kReadBlock, 1, kDeliverBatch + kReadBlock,
+        5 * kDeliverBatch};
+    std::atomic<int> acked{0};
+    TPeer peer([&](SOCKET s) {
+        int64_t at = 0;
+        for (int n : bursts) {
+            std::string burst(size_t(n), '\0');
+            for (int i = 0; i < n; ++i) burst[size_t(i)] = char(Pattern(at + i));
+            at += n;
+            if (!SendText(s, burst)) return;
+            if (RecvExact(s, 1, 10000).size() != 1) return;  // the owner has it all
+            ++acked;
+        }
+    });
+    TOwnerWindow owner;
+    TTcpBackend b(owner.Handle(), 81, Conn(peer.Port(), kModeRaw));
+    TCloseOnExit closer{b};
+    owner.DrainFrom(&b);
+    std::u16string error;
+    ASSERT_TRUE(b.Open(error));
+    size_t expected = 0;
+    for (size_t i = 0; i < bursts.size(); ++i) {
+        expected += size_t(bursts[i]);
+        ASSERT_TRUE(owner.PumpUntil([&] { return owner.Received().size() >= expected; }, 5000))
+            << "burst " << i << " of " << bursts[i] << " bytes: got "
+            << owner.Received().size() - (expected - size_t(bursts[i])) << " of it";
+        ASSERT_TRUE(WriteText(b, "k"));
+    }
+    EXPECT_TRUE(owner.PumpUntil([&] { return acked == int(bursts.size()); }, 5000));
+    bool same = owner.Received().size() == expected;
+    for (size_t k = 0; same && k < expected; ++k)
+        same = uint8_t(owner.Received()[k]) == Pattern(int64_t(k));
+    EXPECT_TRUE(same) << "bytes lost or reordered";
+    EXPECT_TRUE(b.Close());
+}
+
+// One script for the three modes: the server greets with negotiation and a
+// prompt, checks what comes back byte for byte, then withdraws ECHO.
+TEST(Tcp, TelnetNegotiationOnTheWire) {
+    struct TCase {
+        int32_t mode;
+        const char* name;
+    } cases[] = {{kModeTelnet, "telnet"}, {kModeTelnetFilter, "filter only"}, {kModeRaw, "raw"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TOwnerWindow owner;
+        HANDLE gotPrompt = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE looked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::atomic<u_long> queuedAtPrompt{0};
+        std::string replies, typed, afterWont, tail;
+        bool orderlyEnd = false;
+        const bool negotiate = c.mode == kModeTelnet;
+        const std::string expectTyped =
+            c.mode == kModeRaw ? kTyped : std::string("user\xFF\xFF\r", 7);
+        TPeer peer([&](SOCKET s) {
+            SendText(s, kGreeting);
+            WaitForSingleObject(gotPrompt, 10000);
+            // Replies are sent before the data they came with is delivered,
+            // so they must already be queued here once the owner has the prompt.
+            u_long queued = 0;
+            ioctlsocket(s, FIONREAD, &queued);
+            queuedAtPrompt = queued;
+            SetEvent(looked);
+            if (negotiate) replies = RecvExact(s, kGreetingReplies.size(), 5000);
+            typed = RecvExact(s, expectTyped.size(), 5000);
+            SendText(s, kIacS + "\xFC\x01");  // WONT ECHO
+            if (negotiate) afterWont = RecvExact(s, 3, 5000);
+            SendText(s, "bye");
+            orderlyEnd = ExpectOrderlyEnd(s, 5000, tail);
+        });
+        TTcpBackend b(owner.Handle(), 42, Conn(peer.Port(), c.mode));
+        TCloseOnExit closer{b};
+        owner.DrainFrom(&b);
+        std::u16string error;
+        ASSERT_TRUE(b.Open(error));
+        ASSERT_TRUE(owner.PumpUntil([&] { return HasText(owner, "login: "); }, 5000))
+            << Hex(owner.Received());
+        SetEvent(gotPrompt);
+        WaitForSingleObject(looked, 10000);
+        const std::string shown = c.mode == kModeRaw ? kGreeting : "login: ";
+        EXPECT_EQ(Hex(owner.Received()), Hex(shown))
+            << "raw mode alone passes telnet bytes through";
+        EXPECT_EQ(b.IsRemoteEcho(), negotiate) << "after WILL ECHO";
+
+        ASSERT_TRUE(WriteText(b, kTyped));
+        ASSERT_TRUE(owner.PumpUntil([&] { return HasText(owner, "bye"); }, 5000));
+        EXPECT_FALSE(b.IsRemoteEcho()) << "after WONT ECHO";
+        EXPECT_TRUE(b.Close());
+        peer.Join();
+
+        EXPECT_EQ(queuedAtPrompt, negotiate ? kGreetingReplies.size() : 0u);
+        if (negotiate) {
+            EXPECT_EQ(Hex(replies), Hex(kGreetingReplies));
+        }
+        EXPECT_EQ(Hex(typed), Hex(expectTyped)) << "typed data, and nothing before it";
+        if (negotiate) {
+            EXPECT_EQ(Hex(afterWont), Hex(std::string("\xFF\xFE\x01", 3)));
+        }
+        EXPECT_TRUE(orderlyEnd) << "unexpected bytes at the end: " << Hex(tail);
+        CloseHandle(gotPrompt);
+        CloseHandle(looked);
+    }
+}
+
+TEST(Tcp, PeerThatClosesOrResets) {
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        TOwnerWindow owner;
+        TPeer peer([reset](SOCKET s) {
+            SendText(s, "bye");
+            Sleep(200);
+            if (reset) {
+                linger l = {1, 0};  // close with RST
+                setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+            } else {
+                shutdown(s, SD_SEND);
+            }
+        });
+        TTcpBackend b(owner.Handle(), 9, Conn(peer.Port(), kModeTelnet));
+        TCloseOnExit closer{b};
+        owner.DrainFrom(&b);
+        std::u16string error;
+        ASSERT_TRUE(b.Open(error));
+        ASSERT_TRUE(owner.WaitFor(WM_KL_ENDED, 5000));
+        const auto* e = owner.Last(WM_KL_ENDED);
+        EXPECT_EQ(e->WParam, WPARAM(9));
+        const LPARAM expected = reset ? LPARAM(WSAECONNRESET) : 0;
+        EXPECT_EQ(e->LParam, expected) << "0 only for an orderly close by the peer";
+        EXPECT_EQ(owner.Received(), "bye") << "bytes before the end are drained";
+        EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 1);
+        // After an orderly close the first send may still be taken; the
+        // peer's stack answers it with a reset, and from then on sends fail.
+        WriteText(b, "x");
+        owner.PumpFor(200);
+        EXPECT_FALSE(WriteText(b, "y")) << "send on a dead connection";
+        const ULONGLONG t0 = Now();
+        EXPECT_TRUE(b.Close());
+        EXPECT_LT(Now() - t0, 2000u);
+        peer.Join();
+    }
+}
+
+TEST(Tcp, FailedConnectsAndLookUps) {
+    TOwnerWindow owner;
+    {
+        TTcpBackend b(owner.Handle(), 21, Conn(UnusedPort(), kModeRaw));
+        TCloseOnExit closer{b};
+        std::u16string error;
+        ASSERT_TRUE(b.Open(error)) << "Open does not connect";
+        ASSERT_TRUE(owner.WaitFor(WM_KL_ENDED, 15000));
+        EXPECT_EQ(owner.Last(WM_KL_ENDED)->LParam, LPARAM(10060))
+            << "a refused connect is reported as WSAETIMEDOUT";
+        EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 0);
+        EXPECT_FALSE(WriteText(b, "x")) << "no connection, no send";
+        EXPECT_TRUE(b.Close());
+    }
+    {
+        // A name goes through the look-up; "localhost" resolves without any network.
+        TPeer peer([](SOCKET s) { SendText(s, "named"); });
+        TTcpBackend b(owner.Handle(), 22, Conn(peer.Port(), kModeRaw, u"localhost"));
+        TCloseOnExit closer{b};
+        owner.DrainFrom(&b);
+        std::u16string error;
+        ASSERT_TRUE(b.Open(error));
+        ASSERT_TRUE(owner.PumpUntil([&] { return owner.Count(WM_KL_ENDED) == 2; }, 5000));
+        EXPECT_EQ(owner.Last(WM_KL_CONNECTED)->WParam, WPARAM(22));
+        EXPECT_EQ(owner.Last(WM_KL_ENDED)->LParam, 0);
+        EXPECT_EQ(owner.Received(), "named");
+        EXPECT_TRUE(b.Close());
+        owner.DrainFrom(nullptr);
+    }
+    {
+        // A blank host must not reach this machine's own addresses.
+        TTcpBackend b(owner.Handle(), 23, Conn(UnusedPort(), kModeRaw, u""));
+        TCloseOnExit closer{b};
+        std::u16string error;
+        ASSERT_TRUE(b.Open(error));
+        ASSERT_TRUE(owner.PumpUntil([&] { return owner.Count(WM_KL_ENDED) == 3; }, 5000));
+        EXPECT_EQ(owner.Last(WM_KL_ENDED)->LParam, LPARAM(WSAHOST_NOT_FOUND));
+        EXPECT_NE(owner.Last(WM_KL_ENDED)->LParam, 0) << "a failed look-up never reads as a close";
+        EXPECT_TRUE(b.Close());
+    }
+    EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 1);
+}
+
+// A listener that never accepts and whose accept queue is full leaves a
+// connect pending (the kernel drops further SYNs), the only real way to keep
+// a loopback connect from resolving at once.
+TEST(Tcp, ConnectThatStaysPending) {
+    TListener full(1);
+    std::vector<SOCKET> fillers;
+    bool pending = false;
+    for (int i = 0; i < 16 && !pending; ++i) {
+        SOCKET f = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long on = 1;
+        ioctlsocket(f, FIONBIO, &on);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(full.Port());
+        connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fd_set w;
+        FD_ZERO(&w);
+        FD_SET(f, &w);
+        timeval tv = {0, 300000};
+        pending = select(0, nullptr, &w, nullptr, &tv) == 0;
+        fillers.push_back(f);
+    }
+    if (!pending) {
+        for (SOCKET f : fillers) closesocket(f);
+        GTEST_SKIP() << "every loopback connect completed at once; no pending connect to test";
+    }
+
+    TOwnerWindow owner;
+    // Close while the worker is inside the select steps.
+    {
+        TTcpBackend b(owner.Handle(), 31, Conn(full.Port(), kModeTelnet));
+        TCloseOnExit closer{b};
+        std::u16string error;
+        ASSERT_TRUE(b.Open(error));
+        owner.PumpFor(700);
+        EXPECT_TRUE(owner.Events().empty()) << "the connect should still be pending";
+        const ULONGLONG t0 = Now();
+        EXPECT_TRUE(b.Close());
+        EXPECT_LT(Now() - t0, 1000u) << "one select step is 200 ms";
+        EXPECT_FALSE(WriteText(b, "x"));
+    }
+    owner.PumpFor(300);
+    EXPECT_TRUE(owner.Events().empty()) << "a Close during the connect reports nothing";
+
+    // Left alone, the connect gives up after 50 steps of 200 ms.
+    {
+        TTcpBackend b(owner.Handle(), 32, Conn(full.Port(), kModeRaw));
+        TCloseOnExit closer{b};
+        EXPECT_FALSE(WriteText(b, "x")) << "Write before the connection is established";
+        std::u16string error;
+        const ULONGLONG t0 = Now();
+        ASSERT_TRUE(b.Open(error));
+        ASSERT_TRUE(owner.WaitFor(WM_KL_ENDED, 30000));
+        const ULONGLONG took = Now() - t0;
+        EXPECT_EQ(owner.Last(WM_KL_ENDED)->LParam, LPARAM(10060));
+        EXPECT_EQ(owner.Last(WM_KL_ENDED)->WParam, WPARAM(32));
+        EXPECT_GE(took, 9000u) << "gave up before the tenth second";
+        EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 0);
+        EXPECT_TRUE(b.Close());
+    }
+    for (SOCKET f : fillers) closesocket(f);
+}
+
+namespace {
+
+// A peer that sends `total` pattern bytes as fast as the connection takes them.
+std::function<void(SOCKET)> FastSender(int64_t total, std::atomic<int64_t>& sent) {
+    return [total, &sent](SOCKET s) {
+        std::vector<char> block(65536);
+        for (int64_t at = 0; at < total; at += int64_t(block.size())) {
+            const size_t n = size_t(std::min<int64_t>(int64_t(block.size()), total - at));
+            for (size_t i = 0; i < n; ++i) block[i] = char(Pattern(at + int64_t(i)));
+            if (!SendText(s, std::string(block.data(), n))) return;
+            sent = at + int64_t(n);
+        }
+    };
+}
+
+struct TChecker {
+    int64_t count = 0;
+    bool inOrder = true;
+    void operator()(const uint8_t* p, int32_t n) {
+        for (int32_t i = 0; i < n; ++i) inOrder &= p[i] == Pattern(count + i);
+        count += n;
+    }
+};
+
+}  // namespace
+
+TEST(Tcp, CoalescingUnderASlowOwner) {
+    const int64_t total = 64ll << 20;
+    std::atomic<int64_t> sent{0};
+    TPeer peer(FastSender(total, sent));
+    TOwnerWindow owner;
+    TChecker check;
+    owner.SetSink([&](const uint8_t* p, int32_t n) { check(p, n); });
+    owner.SetDrainDelay(3);  // a busy owner: the worker keeps delivering meanwhile
+    TTcpBackend b(owner.Handle(), 51, Conn(peer.Port(), kModeRaw));
+    TCloseOnExit closer{b};
+    owner.DrainFrom(&b);
+    std::u16string error;
+    ASSERT_TRUE(b.Open(error));
+    int32_t maxPending = 0;
+    ASSERT_TRUE(owner.PumpUntil(
+        [&] {
+            maxPending = std::max(maxPending, b.PendingCount());
+            return owner.Count(WM_KL_ENDED) > 0;
+        },
+        120000))
+        << "received " << check.count << " of " << total;
+    EXPECT_EQ(owner.Last(WM_KL_ENDED)->LParam, 0);
+    EXPECT_EQ(check.count, total);
+    EXPECT_TRUE(check.inOrder) << "bytes lost or reordered";
+    EXPECT_FALSE(owner.SawTwoOutstanding()) << "a second WM_APP+1 was queued before the drain";
+    EXPECT_LT(owner.Count(WM_KL_RECEIVED), int(total / kReadBlock)) << "no coalescing happened";
+    EXPECT_LE(maxPending, kPendingCap);
+    EXPECT_TRUE(b.Close());
+}
+
+TEST(Tcp, BackPressureWhileTheOwnerStalls) {
+    for (bool closeWhileStalled : {false, true}) {
+        SCOPED_TRACE(closeWhileStalled ? "Close during the stall" : "owner resumes");
+        const int64_t total = 64ll << 20;
+        std::atomic<int64_t> sent{0};
+        TPeer peer(FastSender(total, sent));
+        TOwnerWindow owner;
+        TChecker check;
+        owner.SetSink([&](const uint8_t* p, int32_t n) { check(p, n); });
+        TTcpBackend b(owner.Handle(), 61, Conn(peer.Port(), kModeRaw));
+        TCloseOnExit closer{b};
+        owner.DrainFrom(&b);
+        owner.PauseDrain(true);
+        std::u16string error;
+        ASSERT_TRUE(b.Open(error));
+
+        // Stall until the worker has filled pending up to the cap and the
+        // peer's sending has come to a stop.
+        int32_t maxPending = 0;
+        int64_t lastSent = -1;
+        ULONGLONG stillSince = Now();
+        ASSERT_TRUE(owner.PumpUntil(
+            [&] {
+                maxPending = std::max(maxPending, b.PendingCount());
+                if (sent != lastSent) {
+                    lastSent = sent;
+                    stillSince = Now();
+                }
+                return b.PendingCount() > kPendingCap - kDeliverBatch && Now() - stillSince > 700;
+            },
+            30000))
+            << "pending " << b.PendingCount();
+        EXPECT_LE(maxPending, kPendingCap);
+        EXPECT_LT(sent, total) << "the peer must be held back by flow control";
+        EXPECT_EQ(owner.Count(WM_KL_RECEIVED), 1);
+
+        if (closeWhileStalled) {
+            const ULONGLONG t0 = Now();
+            EXPECT_TRUE(b.Close()) << "a worker waiting at the cap must still stop";
+            EXPECT_LT(Now() - t0, 2000u);
+            peer.Join();  // its send fails once the connection is gone
+            continue;
+        }
+        owner.PauseDrain(false);
+        ASSERT_TRUE(owner.PumpUntil([&] { return owner.Count(WM_KL_ENDED) > 0; }, 120000))
+            << "received " << check.count << " of " << total;
+        EXPECT_EQ(check.count, total);
+        EXPECT_TRUE(check.inOrder);
+        EXPECT_LE(maxPending, kPendingCap);
+        EXPECT_TRUE(b.Close());
+    }
+}
+
+TEST(Tcp, WriteToAPeerThatNeverReadsFailsInsteadOfHanging) {
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    TPeer peer([release](SOCKET) { WaitForSingleObject(release, 60000); });
+    TOwnerWindow owner;
+    TTcpBackend b(owner.Handle(), 71, Conn(peer.Port(), kModeRaw));
+    TCloseOnExit closer{b};
+    std::u16string error;
+    ASSERT_TRUE(b.Open(error));
+    ASSERT_TRUE(owner.WaitFor(WM_KL_CONNECTED, 5000));
+
+    std::atomic<int> result{-1};
+    const ULONGLONG t0 = Now();
+    std::thread writer([&] {
+        const std::string big(64 << 20, 'w');
+        result = WriteText(b, big) ? 1 : 0;
+    });
+    const bool returned = owner.PumpUntil([&] { return result >= 0; }, kSendTimeoutMs + 20000);
+    SetEvent(release);  // the peer's end closes; a send still blocked fails now
+    writer.join();
+    EXPECT_TRUE(returned) << "Write was still blocked after " << (Now() - t0) << " ms";
+    EXPECT_EQ(result, 0) << "a write that could not be sent must report failure";
+    EXPECT_TRUE(b.Close());
+    peer.Join();
+    CloseHandle(release);
+}
