@@ -18,7 +18,6 @@ for bin in "$tree"/fuzz_*; do
     tail -40 "$tree/$name.log"; status=1
   else
     grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$tree/$name.log" || true
-    tail -1 "$tree/$name.log"
   fi
 done
 exit $status
