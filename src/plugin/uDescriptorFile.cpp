@@ -11,7 +11,7 @@
 bool BuildDescriptorForEntry(std::u16string_view name, std::string& bytes) {
     TDescriptor d;
     d.Ini = SettingsPath();
-    const TEntry entry = ClassifyEntry(name);
+    const TClassifiedEntry entry = ClassifyEntry(name);
     switch (entry.Class) {
         case TEntryClass::Manage:
             d.Kind = kKindManage;

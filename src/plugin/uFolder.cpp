@@ -106,7 +106,7 @@ bool IsManageEntry(std::u16string_view name) {
     return false;
 }
 
-TEntry ClassifyEntry(std::u16string_view remoteName) {
+TClassifiedEntry ClassifyEntry(std::u16string_view remoteName) {
     const std::u16string name = StripLeadingBackslashes(remoteName);
     if (IsManageEntry(name)) return {TEntryClass::Manage, {}, {}};
     if (StartsWithI(name, kConnPrefix))

@@ -19,7 +19,7 @@
 
 enum class TEntryClass { Manage, Connection, Port, Other };
 
-struct TEntry {
+struct TClassifiedEntry {
     TEntryClass Class = TEntryClass::Other;
     std::u16string Target;   // connection name or port name
     std::u16string Display;  // port entries: the whole entry name
@@ -45,7 +45,7 @@ std::u16string ManageEntryName();
 // Recognises the manage entry whichever language was active when it was listed.
 bool IsManageEntry(std::u16string_view name);
 // Leading backslashes of the host's RemoteName are ignored.
-TEntry ClassifyEntry(std::u16string_view remoteName);
+TClassifiedEntry ClassifyEntry(std::u16string_view remoteName);
 
 // The entry names in listing order: manage, ports as given, connections as given.
 TNameArray ComposeListing(const std::u16string& manageName, const TPortArray& ports,

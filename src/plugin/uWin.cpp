@@ -36,10 +36,15 @@ void CopyToBuffer(wchar_t* dst, int maxlen, std::u16string_view src) {
 }
 
 int CompareTextI(std::u16string_view a, std::u16string_view b) {
-    const int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
-                                 reinterpret_cast<const wchar_t*>(a.data()), int(a.size()),
-                                 reinterpret_cast<const wchar_t*>(b.data()), int(b.size()));
-    return r == 0 ? 0 : r - CSTR_EQUAL;
+    // An empty view may carry no storage, and CompareStringW refuses null
+    // pointers; its failure result 0 must never read as "equal" either.
+    static constexpr wchar_t kEmpty[] = L"";
+    const int r = CompareStringW(
+        LOCALE_USER_DEFAULT, NORM_IGNORECASE,
+        a.empty() ? kEmpty : reinterpret_cast<const wchar_t*>(a.data()), int(a.size()),
+        b.empty() ? kEmpty : reinterpret_cast<const wchar_t*>(b.data()), int(b.size()));
+    if (r != 0) return r - CSTR_EQUAL;
+    return a < b ? -1 : (b < a ? 1 : 0);
 }
 
 bool SameTextI(std::u16string_view a, std::u16string_view b) { return CompareTextI(a, b) == 0; }

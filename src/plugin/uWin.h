@@ -33,7 +33,8 @@ void CopyToBuffer(char* dst, int maxlen, std::string_view src);
 void CopyToBuffer(wchar_t* dst, int maxlen, std::u16string_view src);
 
 // CompareStringW with the user's default locale and NORM_IGNORECASE.
-int CompareTextI(std::u16string_view a, std::u16string_view b);  // <0, 0, >0
+// <0, 0, >0; should the call fail, the ordinal order of the units.
+int CompareTextI(std::u16string_view a, std::u16string_view b);
 bool SameTextI(std::u16string_view a, std::u16string_view b);
 // The first n units of s equal prefix ignoring case (false when s is shorter).
 bool StartsWithI(std::u16string_view s, std::u16string_view prefix);

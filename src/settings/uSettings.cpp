@@ -169,8 +169,12 @@ void SaveConnection(const TConnInfo& info) {
 bool DeleteConnection(const std::u16string& name) {
     const auto section = ConnSection(name);
     const auto path = SettingsPath();
+    // Whether there is anything to remove is asked before the write: after a
+    // failed write the profile cache may already look as if it had worked.
+    wchar_t probe[4] = {};
+    const bool present = GetPrivateProfileSectionW(W(section), probe, 4, W(path)) > 0;
     if (WritePrivateProfileStringW(W(section), nullptr, nullptr, W(path))) return true;
-    return GetFileAttributesW(W(path)) == INVALID_FILE_ATTRIBUTES;
+    return !present;
 }
 
 void ReadGeneralSettings(std::u16string& language, std::u16string& theme) {

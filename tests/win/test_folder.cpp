@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+// The catalog header too, in the same translation unit: the records of the
+// folder and of the catalogs live in one program, so their names must differ
+// (two TEntry structs would compile apart and break the one-definition rule).
+#include "i18n/uCatalog.h"
 #include "plugin/uFolder.h"
 #include "plugin/uHostApi.h"
 #include "plugin/uWin.h"

@@ -182,6 +182,22 @@ TEST_F(CatalogFolder, MatchesAnyTranslationIgnoresCaseAcrossAllCatalogs) {
     EXPECT_FALSE(Matches("other.key", def, u"Verbindungen verwalten\u2026"));
     EXPECT_FALSE(Matches("blank", u"Default", u"")) << "an empty translation matches nothing";
     EXPECT_TRUE(Matches("blank", u"", u""));
+    // An empty view without storage is empty text, not a failed comparison
+    // (CompareStringW refuses null pointers; its 0 must not read as "equal").
+    EXPECT_FALSE(Matches("manage.name", def, std::u16string_view()))
+        << "empty text is no translation";
+    EXPECT_FALSE(Matches("manage.name", std::u16string_view(), u"x"));
+    EXPECT_TRUE(Matches("blank", std::u16string_view(), u""));
+}
+
+TEST(TextComparison, FailureIsNeverEquality) {
+    const std::u16string_view none;  // data() is null
+    EXPECT_FALSE(SameTextI(none, u"x"));
+    EXPECT_FALSE(SameTextI(u"x", none));
+    EXPECT_TRUE(SameTextI(none, u""));
+    EXPECT_LT(CompareTextI(none, u"a"), 0);
+    EXPECT_GT(CompareTextI(u"a", none), 0);
+    EXPECT_TRUE(SameTextI(u"Abc", u"aBC"));
 }
 
 TEST_F(CatalogFolder, ConcurrentLookupsWhileTheLanguageChanges) {

@@ -272,3 +272,41 @@ TEST(Ports, ExportsListPortsThenConnections) {
     ASSERT_EQ(again.size(), 6u);
     EXPECT_EQ(again[1], L"COM1");
 }
+
+// The stand-in host borrows the device map for its demo ports (so its test
+// lives here, with the other users of the map). However it ends, the map and
+// the temporary folder must be as they were before it ran.
+TEST(Ports, StandInHostPutsTheDeviceMapBackWhenItGivesUp) {
+    TSerialComm map;
+    map.AddPort(L"\\Device\\Mine", L"COM42");
+    const std::wstring dll = kltest::DllPath();
+    const std::wstring host = dll.substr(0, dll.rfind(L'\\') + 1) + L"kl_host.exe";
+    if (!kltest::FileExists(host)) GTEST_SKIP() << "kl_host.exe is not built";
+    // This test program as the "plugin": it loads, but has none of the exports.
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + host + L"\" \"" + self + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &pi));
+    if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 2);
+        WaitForSingleObject(pi.hProcess, 5000);
+        ADD_FAILURE() << "kl_host did not end";
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(code, 1u) << "a module without the exports is an error";
+
+    const auto now = TSerialComm::Current();
+    ASSERT_EQ(now.size(), 1u) << "demo ports left behind, or the own port lost";
+    EXPECT_EQ(now[0].Name, L"\\Device\\Mine");
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring scratch = std::wstring(temp) + L"kl_host-" + std::to_wstring(pi.dwProcessId);
+    EXPECT_FALSE(kltest::FileExists(scratch)) << "scratch folder left behind";
+}

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "plugin/uFolder.h"
 #include "plugin/uWin.h"
@@ -34,6 +36,24 @@ protected:
     }
     void Write(const std::string& content) { ASSERT_TRUE(kltest::WriteFileBytes(ini_, content)); }
     std::string Content() const { return kltest::ReadFileBytes(ini_); }
+    // The key=value lines of one section, in file order.
+    std::vector<std::string> SectionLines(const std::string& section) const {
+        std::vector<std::string> lines;
+        const std::string text = Content();
+        bool inside = false;
+        for (size_t pos = 0; pos < text.size();) {
+            size_t end = text.find('\n', pos);
+            if (end == std::string::npos) end = text.size();
+            std::string line = text.substr(pos, end - pos);
+            pos = end + 1;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && line[0] == '[')
+                inside = line == "[" + section + "]";
+            else if (inside && !line.empty())
+                lines.push_back(line);
+        }
+        return lines;
+    }
 
     TTempDir dir_;
     std::wstring ini_;
@@ -106,12 +126,20 @@ TEST_F(SettingsFile, SessionRoundTripWritesTheKeysInTableOrder) {
     s.HistoryLines = 777;
     SaveSessionSettings(u"Port:COM5", s);
     EXPECT_EQ(LoadSessionSettings(u"Port:COM5"), s);
-    const std::string text = Content();
-    EXPECT_LT(text.find("Baud=9600"), text.find("Timestamps=1"));
-    EXPECT_LT(text.find("Timestamps=1"), text.find("ConnectOnOpen=0"));
-    EXPECT_NE(text.find("HistoryLines=777"), std::string::npos);
+    const std::vector<std::string> all = {"Baud=9600",    "DataBits=7",      "StopBits=2",
+                                          "Parity=2",     "Flow=1",          "DTR=1",
+                                          "RTS=0",        "ViewHex=1",       "AnsiColors=0",
+                                          "Charset=1",    "RxNewline=2",     "TxNewline=0",
+                                          "LocalEcho=1",  "Autoscroll=1",    "AutoReconnect=0",
+                                          "Timestamps=1", "ConnectOnOpen=0", "ConnectInQuickView=0",
+                                          "HistoryOn=0",  "HistoryLines=777"};
+    EXPECT_EQ(SectionLines("Port:COM5"), all) << "the 20 keys, each once, in table order";
 
-    // the toolbar save writes 16 keys and leaves the others alone
+    // the toolbar save writes the first 16 keys, in the same order
+    SaveTerminalSettings(u"Port:COM7", s);
+    EXPECT_EQ(SectionLines("Port:COM7"), std::vector<std::string>(all.begin(), all.begin() + 16));
+
+    // and leaves the others alone
     TSessionSettings t = s;
     t.Baud = 19200;
     t.HistoryLines = 5000;
@@ -262,6 +290,7 @@ TEST_F(SettingsFile, WritesToAReadOnlyFileReportFailure) {
     SaveSessionSettings(u"Port:COM1", TSessionSettings{});
     // a deletion that cannot reach the file is not reported as done
     EXPECT_FALSE(DeleteConnection(u"ro"));
+    EXPECT_TRUE(DeleteConnection(u"gone"));  // nothing to remove: done, even here
     EXPECT_FALSE(DeleteEntry(u"\\TCP - ro"));
     TConnInfo kept;
     EXPECT_TRUE(LoadConnection(u"ro", kept));

@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -41,12 +40,14 @@ const wchar_t* const kDemoPorts[][2] = {
     {L"\\Device\\KestrelinkDemo1", L"COM3"},
 };
 
+// Reports a missing export and gives null. No exit() here: the caller returns
+// instead, so that the device map and the scratch folder are put back.
 template <class F>
-F Need(HMODULE dll, const char* name) {
+F Need(HMODULE dll, const char* name, bool& missing) {
     auto p = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
     if (!p) {
         std::fprintf(stderr, "kl_host: export %s missing\n", name);
-        std::exit(1);
+        missing = true;
     }
     return p;
 }
@@ -281,28 +282,37 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("  (a copy of %s, with the demo kestrelink.ini beside it)\n",
                 Out(original).c_str());
 
-    const int init = Need<TFsInit>(dll, "FsInit")(1, nullptr, nullptr, nullptr);
+    bool missing = false;
+    auto fsInit = Need<TFsInit>(dll, "FsInit", missing);
+    auto setDefaultParams = Need<TFsSetDefaultParams>(dll, "FsSetDefaultParams", missing);
+    auto getDefRootName = Need<TCopyName>(dll, "FsGetDefRootName", missing);
+    auto getDetectString = Need<TCopyName>(dll, "ListGetDetectString", missing);
+    auto findFirst = Need<TFsFindFirstW>(dll, "FsFindFirstW", missing);
+    auto findNext = Need<TFsFindNextW>(dll, "FsFindNextW", missing);
+    auto findClose = Need<TFsFindClose>(dll, "FsFindClose", missing);
+    auto extract = Need<TFsExtractCustomIconW>(dll, "FsExtractCustomIconW", missing);
+    auto getFile = Need<TFsGetFileW>(dll, "FsGetFileW", missing);
+    if (missing) {
+        FreeLibrary(dll);
+        return 1;
+    }
+
+    const int init = fsInit(1, nullptr, nullptr, nullptr);
     std::printf("FsInit                -> %d\n", init);
     char defaults[1024] = {};
-    Need<TFsSetDefaultParams>(dll, "FsSetDefaultParams")(defaults);
+    setDefaultParams(defaults);
     std::printf("FsSetDefaultParams    -> done\n");
 
     char root[MAX_PATH] = {};
-    Need<TCopyName>(dll, "FsGetDefRootName")(root, MAX_PATH);
+    getDefRootName(root, MAX_PATH);
     std::printf(
         "FsGetDefRootName      -> \"%s\"   (shown under Network Neighborhood as \\\\\\%s)\n", root,
         root);
 
     char detect[1024] = {};
-    Need<TCopyName>(dll, "ListGetDetectString")(detect, sizeof detect);
+    getDetectString(detect, sizeof detect);
     std::printf("ListGetDetectString   -> %s\n", detect);
     std::printf("                         (%zu characters)\n", std::string(detect).size());
-
-    auto findFirst = Need<TFsFindFirstW>(dll, "FsFindFirstW");
-    auto findNext = Need<TFsFindNextW>(dll, "FsFindNextW");
-    auto findClose = Need<TFsFindClose>(dll, "FsFindClose");
-    auto extract = Need<TFsExtractCustomIconW>(dll, "FsExtractCustomIconW");
-    auto getFile = Need<TFsGetFileW>(dll, "FsGetFileW");
 
     std::printf("\nThe folder \\\\\\%s (demo device map: COM10, COM3):\n", root);
     std::vector<std::wstring> names;
