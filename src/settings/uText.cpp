@@ -96,21 +96,25 @@ std::string Utf16ToUtf8(std::u16string_view s) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;  // a lone surrogate has no UTF-8 form
         }
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        }
+        AppendUtf8(out, c);
     }
     return out;
+}
+
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out.push_back(char(c));
+    } else if (c < 0x800) {
+        out.push_back(char(0xC0 | (c >> 6)));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(char(0xE0 | (c >> 12)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(char(0xF0 | (c >> 18)));
+        out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    }
 }
