@@ -38,6 +38,12 @@ TTcpBackend::~TTcpBackend() {
 
 bool TTcpBackend::Open(std::u16string& error) {
     error.clear();
+    // The settings file keeps the port unchecked; cut to 16 bits, 65559
+    // would quietly reach port 23 of the host instead.
+    if (connection_.Port < kMinPort || connection_.Port > kMaxPort) {
+        error = Tr("error.port", u"Port must be between 1 and 65535.");
+        return false;
+    }
     if (!StartNetworking()) {
         error = Tr("error.winsock", u"Could not initialize networking");
         return false;
@@ -62,6 +68,7 @@ bool TTcpBackend::Close() {
 
 bool TTcpBackend::Write(const uint8_t* data, int32_t length) {
     if (length <= 0) return true;
+    if (!data) return false;
     if (connection_.Mode == kModeRaw) return SendAll(data, length);
     TByteBuf escaped;
     if (!EscapeIac(data, length, escaped)) return false;

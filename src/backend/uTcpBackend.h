@@ -26,6 +26,8 @@
 constexpr int32_t kModeRaw = 0;
 constexpr int32_t kModeTelnet = 1;
 constexpr int32_t kModeTelnetFilter = 2;
+constexpr int32_t kMinPort = 1;
+constexpr int32_t kMaxPort = 65535;
 
 constexpr DWORD kConnectStepMs = 200;
 constexpr DWORD kConnectLimitMs = 10000;  // counted in steps: 50 select calls

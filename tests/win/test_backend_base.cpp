@@ -127,14 +127,18 @@ TEST(BackendBase, CloseWakesAWorkerWaitingOnTheStopEvent) {
     TOwnerWindow owner;
     TProbeBackend b(owner.Handle(), 1);
     std::atomic<bool> sawStopping{false};
+    HANDLE waiting = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     b.Work = [&](TProbeBackend& self) {
+        SetEvent(waiting);
         WaitForSingleObject(self.StopEvent(), INFINITE);
         sawStopping = self.Stopping();
     };
     std::u16string error;
     ASSERT_TRUE(b.Open(error));
     EXPECT_FALSE(b.Open(error)) << "a running backend does not start a second worker";
-    Sleep(50);
+    // Close must find the worker in its wait, not before it.
+    EXPECT_EQ(WaitForSingleObject(waiting, 10000), WAIT_OBJECT_0) << "the worker never started";
+    CloseHandle(waiting);
     const ULONGLONG t0 = Now();
     EXPECT_TRUE(b.Close());
     EXPECT_LT(Now() - t0, 2000u);

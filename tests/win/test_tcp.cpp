@@ -320,6 +320,7 @@ TEST(Tcp, TelnetNegotiationOnTheWire) {
             << "raw mode alone passes telnet bytes through";
         EXPECT_EQ(b.IsRemoteEcho(), negotiate) << "after WILL ECHO";
 
+        EXPECT_FALSE(b.Write(nullptr, 3)) << "a block without bytes is refused, not sent";
         ASSERT_TRUE(WriteText(b, kTyped));
         ASSERT_TRUE(owner.PumpUntil([&] { return HasText(owner, "bye"); }, 5000));
         EXPECT_FALSE(b.IsRemoteEcho()) << "after WONT ECHO";
@@ -344,9 +345,12 @@ TEST(Tcp, PeerThatClosesOrResets) {
     for (bool reset : {false, true}) {
         SCOPED_TRACE(reset ? "reset" : "orderly close");
         TOwnerWindow owner;
-        TPeer peer([reset](SOCKET s) {
+        // A reset may discard what the backend has not read yet, so the peer
+        // ends only once the owner has the bytes.
+        HANDLE shown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        TPeer peer([reset, shown](SOCKET s) {
             SendText(s, "bye");
-            Sleep(200);
+            WaitForSingleObject(shown, 10000);
             if (reset) {
                 linger l = {1, 0};  // close with RST
                 setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
@@ -359,6 +363,9 @@ TEST(Tcp, PeerThatClosesOrResets) {
         owner.DrainFrom(&b);
         std::u16string error;
         ASSERT_TRUE(b.Open(error));
+        const bool gotBye = owner.PumpUntil([&] { return owner.Received() == "bye"; }, 5000);
+        SetEvent(shown);
+        ASSERT_TRUE(gotBye) << "received \"" << owner.Received() << "\"";
         ASSERT_TRUE(owner.WaitFor(WM_KL_ENDED, 5000));
         const auto* e = owner.Last(WM_KL_ENDED);
         EXPECT_EQ(e->WParam, WPARAM(9));
@@ -368,13 +375,13 @@ TEST(Tcp, PeerThatClosesOrResets) {
         EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 1);
         // After an orderly close the first send may still be taken; the
         // peer's stack answers it with a reset, and from then on sends fail.
-        WriteText(b, "x");
-        owner.PumpFor(200);
-        EXPECT_FALSE(WriteText(b, "y")) << "send on a dead connection";
+        EXPECT_TRUE(owner.PumpUntil([&] { return !WriteText(b, "y"); }, 5000))
+            << "sends on a dead connection kept succeeding";
         const ULONGLONG t0 = Now();
         EXPECT_TRUE(b.Close());
         EXPECT_LT(Now() - t0, 2000u);
         peer.Join();
+        CloseHandle(shown);
     }
 }
 
@@ -417,6 +424,20 @@ TEST(Tcp, FailedConnectsAndLookUps) {
         EXPECT_EQ(owner.Last(WM_KL_ENDED)->LParam, LPARAM(WSAHOST_NOT_FOUND));
         EXPECT_NE(owner.Last(WM_KL_ENDED)->LParam, 0) << "a failed look-up never reads as a close";
         EXPECT_TRUE(b.Close());
+    }
+    {
+        // The settings file does not check the port. One past 16 bits must
+        // not be cut down to the port of a listening peer.
+        TListener listener;
+        for (const int32_t port : {int32_t(listener.Port()) + 65536, 65536, 0, -23}) {
+            TConnInfo c = Conn(0, kModeRaw);
+            c.Port = port;
+            TTcpBackend b(owner.Handle(), 24, c);
+            std::u16string error;
+            EXPECT_FALSE(b.Open(error)) << "port " << port;
+            EXPECT_EQ(error, u"Port must be between 1 and 65535.") << "port " << port;
+            EXPECT_TRUE(b.Close());
+        }
     }
     EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 1);
 }
