@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/uText.h"
 #include "terminal/uTermModel.h"
 #ifdef KL_HAVE_VTERM
 #include <vterm.h>
@@ -59,23 +60,7 @@ std::string Utf8Text() {
     std::mt19937 rng(2);
     std::string s;
     s.reserve(kInputBytes + 256);
-    auto put = [&](uint32_t cp) {
-        if (cp < 0x80) {
-            s += char(cp);
-        } else if (cp < 0x800) {
-            s += char(0xC0 | (cp >> 6));
-            s += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            s += char(0xE0 | (cp >> 12));
-            s += char(0x80 | ((cp >> 6) & 0x3F));
-            s += char(0x80 | (cp & 0x3F));
-        } else {
-            s += char(0xF0 | (cp >> 18));
-            s += char(0x80 | ((cp >> 12) & 0x3F));
-            s += char(0x80 | ((cp >> 6) & 0x3F));
-            s += char(0x80 | (cp & 0x3F));
-        }
-    };
+    auto put = [&](uint32_t cp) { AppendUtf8(s, cp); };
     while (s.size() < kInputBytes) {
         for (int col = 0; col < 80; ++col) {
             const uint32_t k = rng() % 10;

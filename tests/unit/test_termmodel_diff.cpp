@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "settings/uText.h"
 #include "termmodel_reference.h"
 #include "termmodel_util.h"
 
@@ -18,23 +19,9 @@ namespace {
 // Inputs made of the pieces the decoder treats differently.
 std::string Generate(std::mt19937& rng, size_t size, bool longLines = false) {
     auto pick = [&](int n) { return int(rng() % uint32_t(n)); };
-    auto utf8 = [&](uint32_t cp) {
+    auto utf8 = [](uint32_t cp) {
         std::string s;
-        if (cp < 0x80) {
-            s += char(cp);
-        } else if (cp < 0x800) {
-            s += char(0xC0 | (cp >> 6));
-            s += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            s += char(0xE0 | (cp >> 12));
-            s += char(0x80 | ((cp >> 6) & 0x3F));
-            s += char(0x80 | (cp & 0x3F));
-        } else {
-            s += char(0xF0 | (cp >> 18));
-            s += char(0x80 | ((cp >> 12) & 0x3F));
-            s += char(0x80 | ((cp >> 6) & 0x3F));
-            s += char(0x80 | (cp & 0x3F));
-        }
+        AppendUtf8(s, cp);
         return s;
     };
     std::string s;
