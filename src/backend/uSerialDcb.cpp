@@ -1,10 +1,12 @@
 #include "backend/uSerialDcb.h"
 
 bool LineSettingsValid(const TSessionSettings& s) {
-    return s.Baud >= kMinBaud && s.Baud <= kMaxBaud && s.DataBits >= kMinDataBits &&
-           s.DataBits <= kMaxDataBits && s.StopBits >= 0 && s.StopBits <= kMaxStopBitsCode &&
-           s.Parity >= 0 && s.Parity <= kMaxParityCode && s.Flow >= kFlowNone &&
-           s.Flow <= kFlowDtrDsr;
+    // The read rules replace every line value a port cannot take, so such a
+    // value is exactly one they would change.
+    TSessionSettings read = s;
+    ApplySessionReadRules(read);
+    return read.Baud == s.Baud && read.DataBits == s.DataBits && read.StopBits == s.StopBits &&
+           read.Parity == s.Parity && read.Flow == s.Flow;
 }
 
 TDcbFields SerialDcbFields(const TSessionSettings& s) {

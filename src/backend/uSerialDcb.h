@@ -12,12 +12,6 @@
 
 #include "settings/uSettingsRules.h"
 
-// TSessionSettings::Flow codes.
-constexpr int32_t kFlowNone = 0;
-constexpr int32_t kFlowRtsCts = 1;
-constexpr int32_t kFlowXonXoff = 2;
-constexpr int32_t kFlowDtrDsr = 3;
-
 // fDtrControl / fRtsControl codes.
 constexpr uint8_t kLineControlDisable = 0;
 constexpr uint8_t kLineControlEnable = 1;
@@ -29,14 +23,6 @@ constexpr char kXoffChar = 0x13;
 // than XoffLim bytes are free, XON once fewer than XonLim bytes wait.
 constexpr uint16_t kXonLim = 2048;
 constexpr uint16_t kXoffLim = 512;
-
-// Line-field ranges a port accepts; the settings store clamps to the same.
-constexpr int32_t kMinBaud = 50;
-constexpr int32_t kMaxBaud = 12000000;
-constexpr int32_t kMinDataBits = 5;
-constexpr int32_t kMaxDataBits = 8;
-constexpr int32_t kMaxStopBitsCode = 2;
-constexpr int32_t kMaxParityCode = 4;
 
 struct TDcbFields {
     uint32_t BaudRate = 0;

@@ -23,9 +23,6 @@
 #include "backend/uTelnet.h"
 #include "settings/uSettingsRules.h"
 
-constexpr int32_t kModeRaw = 0;
-constexpr int32_t kModeTelnet = 1;
-constexpr int32_t kModeTelnetFilter = 2;
 constexpr int32_t kMinPort = 1;
 constexpr int32_t kMaxPort = 65535;
 

@@ -49,17 +49,6 @@ DWORD AnsiFlags(UINT codePage) {
     return cp == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
 }
 
-std::string ToAnsi(std::u16string_view s, UINT codePage, DWORD flags) {
-    if (s.empty()) return {};
-    const auto* w = reinterpret_cast<const wchar_t*>(s.data());
-    int n = WideCharToMultiByte(codePage, flags, w, int(s.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string r(size_t(n), '\0');
-    n = WideCharToMultiByte(codePage, flags, w, int(s.size()), r.data(), n, nullptr, nullptr);
-    r.resize(size_t(n > 0 ? n : 0));
-    return r;
-}
-
 template <class FindData>
 HANDLE FindFirst(std::u16string_view path, FindData* fd) {
     if (!path.empty() && path != u"\\") {
@@ -142,7 +131,7 @@ std::u16string CutFileName(std::u16string_view name) {
 
 std::string AnsiFileName(std::u16string_view name, UINT codePage) {
     const DWORD flags = AnsiFlags(codePage);
-    std::string whole = ToAnsi(name, codePage, flags);
+    std::string whole = WideToAnsi(name, codePage, flags);
     if (whole.size() <= kMaxFindName) return whole;
     // Too long: add whole characters while they fit. ANSI code pages carry no
     // state between characters, so converting one at a time gives the same bytes.
@@ -150,7 +139,7 @@ std::string AnsiFileName(std::u16string_view name, UINT codePage) {
     for (size_t i = 0; i < name.size();) {
         const size_t units =
             IsHighSurrogate(name[i]) && i + 1 < name.size() && IsLowSurrogate(name[i + 1]) ? 2 : 1;
-        const std::string one = ToAnsi(name.substr(i, units), codePage, flags);
+        const std::string one = WideToAnsi(name.substr(i, units), codePage, flags);
         if (r.size() + one.size() > kMaxFindName) break;
         r += one;
         i += units;

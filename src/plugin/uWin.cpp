@@ -12,13 +12,14 @@ std::u16string AnsiToWide(const char* s) {
     return r;
 }
 
-std::string WideToAnsi(std::u16string_view s) {
+std::string WideToAnsi(std::u16string_view s, UINT codePage, DWORD flags) {
     if (s.empty()) return {};
     const auto* w = reinterpret_cast<const wchar_t*>(s.data());
-    const int n = WideCharToMultiByte(CP_ACP, 0, w, int(s.size()), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(codePage, flags, w, int(s.size()), nullptr, 0, nullptr, nullptr);
     if (n <= 0) return {};
     std::string r(size_t(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, w, int(s.size()), r.data(), n, nullptr, nullptr);
+    n = WideCharToMultiByte(codePage, flags, w, int(s.size()), r.data(), n, nullptr, nullptr);
+    r.resize(size_t(n > 0 ? n : 0));
     return r;
 }
 

@@ -24,9 +24,10 @@ inline std::u16string U(const wchar_t* s, size_t n) {
 
 // Text from the host's ANSI code page; a null pointer is empty text.
 std::u16string AnsiToWide(const char* s);
-// Text to the ANSI code page; characters it cannot hold become the system's
-// default character.
-std::string WideToAnsi(std::u16string_view s);
+// Text to the ANSI code page (or another); characters it cannot hold become
+// the system's default character, or a best-fit lookalike unless `flags`
+// holds WC_NO_BEST_FIT_CHARS.
+std::string WideToAnsi(std::u16string_view s, UINT codePage = CP_ACP, DWORD flags = 0);
 
 // lstrcpyn semantics: at most maxlen - 1 units, always terminated when maxlen > 0.
 void CopyToBuffer(char* dst, int maxlen, std::string_view src);

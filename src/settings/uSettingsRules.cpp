@@ -26,18 +26,21 @@ int32_t ClampHistoryLines(int32_t n) {
 }
 
 void ApplySessionReadRules(TSessionSettings& s) {
-    s.Baud = InRangeOr(s.Baud, 50, 12000000, 115200);
-    s.DataBits = InRangeOr(s.DataBits, 5, 8, 8);
-    s.StopBits = InRangeOr(s.StopBits, 0, 2, 0);
-    s.Parity = InRangeOr(s.Parity, 0, 4, 0);
-    s.Flow = InRangeOr(s.Flow, 0, 3, 0);
+    const TSessionSettings d;
+    s.Baud = InRangeOr(s.Baud, kMinBaud, kMaxBaud, d.Baud);
+    s.DataBits = InRangeOr(s.DataBits, kMinDataBits, kMaxDataBits, d.DataBits);
+    s.StopBits = InRangeOr(s.StopBits, 0, kMaxStopBitsCode, d.StopBits);
+    s.Parity = InRangeOr(s.Parity, 0, kMaxParityCode, d.Parity);
+    s.Flow = InRangeOr(s.Flow, kFlowNone, kFlowDtrDsr, d.Flow);
     s.Charset = InRangeOr(s.Charset, 0, 2, 0);
     s.RxNewline = InRangeOr(s.RxNewline, 0, 3, 0);
     s.TxNewline = InRangeOr(s.TxNewline, 0, 3, 3);
     s.HistoryLines = ClampHistoryLines(s.HistoryLines);
 }
 
-int32_t NormalizeConnMode(int32_t mode) { return InRangeOr(mode, 0, 2, 1); }
+int32_t NormalizeConnMode(int32_t mode) {
+    return InRangeOr(mode, kModeRaw, kModeTelnetFilter, kModeTelnet);
+}
 
 std::u16string PortSection(std::u16string_view port) { return u"Port:" + std::u16string(port); }
 std::u16string ConnSection(std::u16string_view name) { return u"Conn:" + std::u16string(name); }
@@ -97,13 +100,8 @@ bool ParseColor(std::u16string_view text, TColorRef& color) {
 }
 
 std::u16string ColorToHex(TColorRef color) {
-    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
     std::u16string s = u"#";
-    for (int shift : {0, 8, 16}) {
-        const unsigned byte = (color >> shift) & 0xFF;
-        s.push_back(kHex[byte >> 4]);
-        s.push_back(kHex[byte & 15]);
-    }
+    for (int shift : {0, 8, 16}) AppendHexByte(s, uint8_t(color >> shift));
     return s;
 }
 

@@ -49,6 +49,22 @@ struct TConnInfo {
 
 using TNameArray = std::vector<std::u16string>;
 
+// Value codes and the line ranges a port accepts; the read rules below replace
+// anything outside them.
+constexpr int32_t kFlowNone = 0;
+constexpr int32_t kFlowRtsCts = 1;
+constexpr int32_t kFlowXonXoff = 2;
+constexpr int32_t kFlowDtrDsr = 3;
+constexpr int32_t kModeRaw = 0;
+constexpr int32_t kModeTelnet = 1;
+constexpr int32_t kModeTelnetFilter = 2;
+constexpr int32_t kMinBaud = 50;
+constexpr int32_t kMaxBaud = 12000000;
+constexpr int32_t kMinDataBits = 5;
+constexpr int32_t kMaxDataBits = 8;
+constexpr int32_t kMaxStopBitsCode = 2;
+constexpr int32_t kMaxParityCode = 4;
+
 constexpr int32_t kDefaultHistoryLines = 10000;
 constexpr int32_t kMinHistoryLines = 100;
 constexpr int32_t kMaxHistoryLines = 100000;

@@ -101,6 +101,12 @@ std::string Utf16ToUtf8(std::u16string_view s) {
     return out;
 }
 
+void AppendHexByte(std::u16string& out, uint8_t b) {
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 15]);
+}
+
 void AppendUtf8(std::string& out, uint32_t c) {
     if (c < 0x80) {
         out.push_back(char(c));

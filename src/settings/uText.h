@@ -18,5 +18,7 @@ std::u16string IntToText(int64_t v);
 // UTF-8 <-> UTF-16. Malformed input becomes U+FFFD; never fails.
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
+// Appends a byte as two upper-case hexadecimal digits.
+void AppendHexByte(std::u16string& out, uint8_t b);
 // Appends the UTF-8 form of one code point (at most 0x10FFFF) to `out`.
 void AppendUtf8(std::string& out, uint32_t codePoint);

@@ -6,16 +6,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "settings/uText.h"
 #include "terminal/uTermModel.h"
 
 namespace {
 
 constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
-
-void AppendHexByte(std::u16string& s, uint8_t b) {
-    s.push_back(kHexDigits[b >> 4]);
-    s.push_back(kHexDigits[b & 15]);
-}
 
 // Days from 1970-01-01 to a civil date (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {

@@ -20,8 +20,8 @@ std::wstring DllPath() {
     return p ? WinPath(p) : L"kestrelink.dll";
 }
 
-TPlugin::TPlugin() {
-    module_ = LoadLibraryW(DllPath().c_str());
+TPlugin::TPlugin(const std::wstring& path) {
+    module_ = LoadLibraryW(path.c_str());
     if (!module_) ADD_FAILURE() << "LoadLibraryW failed, error " << GetLastError();
 }
 
@@ -35,7 +35,7 @@ FARPROC TPlugin::Raw(const char* name) const {
     return p;
 }
 
-static void RemoveTree(const std::wstring& dir) {
+void RemoveTree(const std::wstring& dir) {
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
@@ -109,8 +109,8 @@ std::wstring CopyDllTo(const std::wstring& dir) {
     if (h != INVALID_HANDLE_VALUE) {
         CreateDirectoryW(dstLang.c_str(), nullptr);
         do {
-            CopyFileW((srcLang + L"\\" + fd.cFileName).c_str(), (dstLang + L"\\" + fd.cFileName).c_str(),
-                      FALSE);
+            CopyFileW((srcLang + L"\\" + fd.cFileName).c_str(),
+                      (dstLang + L"\\" + fd.cFileName).c_str(), FALSE);
         } while (FindNextFileW(h, &fd));
         FindClose(h);
     }

@@ -17,10 +17,11 @@ std::wstring DllPath();
 // Unix path -> Windows path on Wine's Z: drive; Windows paths pass unchanged.
 std::wstring WinPath(const std::string& path);
 
-// The plugin DLL, loaded with LoadLibraryW and freed at the end of the scope.
+// The plugin DLL (the built one, or a copy), loaded with LoadLibraryW and
+// freed at the end of the scope.
 class TPlugin {
 public:
-    TPlugin();
+    explicit TPlugin(const std::wstring& path = DllPath());
     ~TPlugin();
     HMODULE Module() const { return module_; }
     FARPROC Raw(const char* name) const;
@@ -48,6 +49,8 @@ private:
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
+// Deletes a folder with everything in it.
+void RemoveTree(const std::wstring& dir);
 // Copies the built DLL (and its languages folder) into dir, so that a test can
 // give the library its own settings file and catalogs beside it.
 std::wstring CopyDllTo(const std::wstring& dir);

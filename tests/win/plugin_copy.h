@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,31 +44,17 @@ class TPluginCopy {
 public:
     // dir: an existing folder to copy into; empty for a fresh temporary one.
     explicit TPluginCopy(const std::string& ini = {}, const std::wstring& dir = {})
-        : dir_(dir.empty() ? temp_.Path() : dir) {
-        const std::wstring dll = CopyDllTo(dir_);
-        if (!ini.empty()) WriteIni(ini);
-        module_ = LoadLibraryW(dll.c_str());
-        if (!module_) ADD_FAILURE() << "LoadLibraryW of the copy failed, error " << GetLastError();
-    }
+        : dir_(dir.empty() ? temp_.Path() : dir), dll_(Prepare(ini)) {}
     ~TPluginCopy() {
-        if (module_) FreeLibrary(module_);
+        dll_.reset();  // unloaded before its files go
         DeleteFileW(Ini().c_str());
         DeleteFileW((dir_ + L"\\kestrelink.dll").c_str());
-        // CopyDllTo brings the catalogs along
-        const std::wstring languages = dir_ + L"\\languages";
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((languages + L"\\*.ini").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do DeleteFileW((languages + L"\\" + fd.cFileName).c_str());
-            while (FindNextFileW(h, &fd));
-            FindClose(h);
-        }
-        RemoveDirectoryW(languages.c_str());
+        RemoveTree(dir_ + L"\\languages");  // CopyDllTo brings the catalogs along
     }
     TPluginCopy(const TPluginCopy&) = delete;
     TPluginCopy& operator=(const TPluginCopy&) = delete;
 
-    HMODULE Module() const { return module_; }
+    HMODULE Module() const { return dll_->Module(); }
     const std::wstring& Dir() const { return dir_; }
     std::wstring Ini() const { return dir_ + L"\\kestrelink.ini"; }
     std::wstring File(const std::wstring& name) const { return dir_ + L"\\" + name; }
@@ -77,9 +64,7 @@ public:
 
     template <class F>
     F Proc(const char* name) const {
-        FARPROC p = module_ ? GetProcAddress(module_, name) : nullptr;
-        if (!p) ADD_FAILURE() << "export missing: " << name;
-        return reinterpret_cast<F>(reinterpret_cast<void*>(p));
+        return dll_->Proc<F>(name);
     }
 
     // The whole listing of a path through find-first, find-next and close.
@@ -121,9 +106,15 @@ public:
     }
 
 private:
+    std::unique_ptr<TPlugin> Prepare(const std::string& ini) {
+        const std::wstring dll = CopyDllTo(dir_);
+        if (!ini.empty()) WriteIni(ini);
+        return std::make_unique<TPlugin>(dll);
+    }
+
     TTempDir temp_;
     std::wstring dir_;
-    HMODULE module_ = nullptr;
+    std::unique_ptr<TPlugin> dll_;
 };
 
 // The listed name of the manage entry in English.
