@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/uText.h"
+#include "base/uText.h"
 #include "terminal/uTermModel.h"
 #ifdef KL_HAVE_VTERM
 #include <vterm.h>

@@ -23,7 +23,7 @@
 #include <string>
 
 #include "backend/uBackend.h"
-#include "plugin/uWin.h"
+#include "base/uWin.h"
 #include "settings/uSettingsRules.h"
 
 constexpr DWORD kSerialQueueBytes = 16384;

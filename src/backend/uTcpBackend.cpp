@@ -5,8 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/uWin.h"
 #include "i18n/uI18n.h"
-#include "plugin/uWin.h"
 
 static_assert(sizeof(sockaddr_in) == 16, "sockaddr_in must be the 16-byte IPv4 address");
 

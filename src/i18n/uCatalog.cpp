@@ -1,7 +1,7 @@
 #include "i18n/uCatalog.h"
 
+#include "base/uText.h"
 #include "settings/uSettingsRules.h"
-#include "settings/uText.h"
 
 namespace {
 
@@ -18,7 +18,8 @@ void ParseLine(std::u16string_view rawLine, bool& inStrings, TTable& out) {
     if (line[0] == u'[') {
         const size_t close = line.find(u']');
         // A header without "]" is not a header; the current section goes on.
-        if (close != std::u16string::npos) inStrings = AsciiLower(line.substr(1, close - 1)) == kStringsSection;
+        if (close != std::u16string::npos)
+            inStrings = AsciiLower(line.substr(1, close - 1)) == kStringsSection;
         return;
     }
     if (!inStrings) return;
@@ -75,10 +76,18 @@ std::u16string Unescape(std::u16string_view raw) {
         }
         const char16_t next = v[++i];
         switch (next) {
-            case u'n': out += u"\r\n"; break;
-            case u't': out.push_back(u'\t'); break;
-            case u'\\': out.push_back(u'\\'); break;
-            case u'"': out.push_back(u'"'); break;
+            case u'n':
+                out += u"\r\n";
+                break;
+            case u't':
+                out.push_back(u'\t');
+                break;
+            case u'\\':
+                out.push_back(u'\\');
+                break;
+            case u'"':
+                out.push_back(u'"');
+                break;
             default:
                 out.push_back(u'\\');
                 out.push_back(next);
@@ -94,7 +103,8 @@ std::u16string_view LookupValue(const TTable& table, std::string_view key) {
     return {};
 }
 
-std::u16string FormatPlaceholders(std::u16string_view tmpl, std::span<const std::u16string_view> args) {
+std::u16string FormatPlaceholders(std::u16string_view tmpl,
+                                  std::span<const std::u16string_view> args) {
     std::u16string out;
     out.reserve(tmpl.size());
     size_t i = 0;
@@ -111,8 +121,10 @@ std::u16string FormatPlaceholders(std::u16string_view tmpl, std::span<const std:
         while (j < tmpl.size() && tmpl[j] >= u'0' && tmpl[j] <= u'9') {
             // Saturate instead of wrapping, so "{18446744073709551616}" can
             // never come out as "{0}".
-            if (index > args.size()) tooBig = true;
-            else index = index * 10 + size_t(tmpl[j] - u'0');
+            if (index > args.size())
+                tooBig = true;
+            else
+                index = index * 10 + size_t(tmpl[j] - u'0');
             ++j;
         }
         if (j > i + 1 && j < tmpl.size() && tmpl[j] == u'}' && !tooBig && index < args.size()) {
@@ -148,7 +160,8 @@ void AddCatalog(TCatalogList& list, const std::u16string& code, TTable entries) 
     if (!target) target = &list.emplace_back();
     target->Code = code;
     target->Name = Trim(LookupValue(entries, kLanguageNameKey));
-    if (target->Name.empty()) target->Name = code == kEnglishCode ? std::u16string(kEnglishName) : code;
+    if (target->Name.empty())
+        target->Name = code == kEnglishCode ? std::u16string(kEnglishName) : code;
     target->Entries = std::move(entries);
 }
 

@@ -12,8 +12,8 @@
 
 #include <iterator>
 
+#include "base/uWin.h"
 #include "i18n/uI18nImpl.h"
-#include "plugin/uWin.h"
 #include "settings/uSettings.h"
 
 namespace {
@@ -89,7 +89,8 @@ void EnsureCurrent(const std::u16string& moduleDir) {
     std::u16string language, theme;
     ReadGeneralSettings(language, theme);
     TI18nState& s = g_state;
-    if (s.Loaded && s.ModuleDir == moduleDir && s.SettingsFile == settingsFile && s.Language == language)
+    if (s.Loaded && s.ModuleDir == moduleDir && s.SettingsFile == settingsFile &&
+        s.Language == language)
         return;
     s.Catalogs = BuildCatalogList(moduleDir);
     s.Active = FindCatalog(s.Catalogs, language);
@@ -107,15 +108,17 @@ const std::u16string& LibraryDirectory() {
 }  // namespace
 
 TTable LoadCatalogFile(const std::u16string& path) {
-    THandle file(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    THandle file(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) return {};
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.Get(), &size)) return {};
     if (size.QuadPart < 1 || size.QuadPart > LONGLONG(kMaxCatalogBytes)) return {};
     std::string bytes(size_t(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!ReadFile(file.Get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) || got != bytes.size()) return {};
+    if (!ReadFile(file.Get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) ||
+        got != bytes.size())
+        return {};
     return ParseCatalog(bytes);
 }
 
@@ -136,14 +139,16 @@ TCatalogList BuildCatalogList(const std::u16string& moduleDir) {
         } while (FindNextFileW(find.Get(), &fd));
     }
     // English stays first whatever the names; the others go in code order.
-    TCatalogList rest(std::make_move_iterator(list.begin() + 1), std::make_move_iterator(list.end()));
+    TCatalogList rest(std::make_move_iterator(list.begin() + 1),
+                      std::make_move_iterator(list.end()));
     InsertionSortI(rest, [](const TCatalog& c) -> const std::u16string& { return c.Code; });
     list.resize(1);
     for (auto& c : rest) list.push_back(std::move(c));
     return list;
 }
 
-std::u16string TrIn(const std::u16string& moduleDir, std::string_view key, std::u16string_view def) {
+std::u16string TrIn(const std::u16string& moduleDir, std::string_view key,
+                    std::u16string_view def) {
     if (!TI18nLock::Ready()) return std::u16string(def);
     TLockGuard lock;
     EnsureCurrent(moduleDir);
@@ -165,8 +170,8 @@ TLanguageList GetLanguagesIn(const std::u16string& moduleDir, bool reload) {
     return out;
 }
 
-bool MatchesAnyTranslationIn(const std::u16string& moduleDir, std::string_view key, std::u16string_view def,
-                             std::u16string_view text) {
+bool MatchesAnyTranslationIn(const std::u16string& moduleDir, std::string_view key,
+                             std::u16string_view def, std::u16string_view text) {
     if (!TI18nLock::Ready()) return SameTextI(text, def);
     TLockGuard lock;
     EnsureCurrent(moduleDir);
@@ -178,19 +183,25 @@ bool MatchesAnyTranslationIn(const std::u16string& moduleDir, std::string_view k
     return false;
 }
 
-std::u16string Tr(std::string_view key, std::u16string_view def) { return TrIn(LibraryDirectory(), key, def); }
-
-std::u16string TrFmt(std::string_view key, std::u16string_view def, std::initializer_list<std::u16string_view> args) {
-    return FormatPlaceholders(Tr(key, def), std::span<const std::u16string_view>(args.begin(), args.size()));
+std::u16string Tr(std::string_view key, std::u16string_view def) {
+    return TrIn(LibraryDirectory(), key, def);
 }
 
-std::u16string TrFmt(std::string_view key, std::u16string_view def, const std::vector<std::u16string>& args) {
+std::u16string TrFmt(std::string_view key, std::u16string_view def,
+                     std::initializer_list<std::u16string_view> args) {
+    return FormatPlaceholders(Tr(key, def),
+                              std::span<const std::u16string_view>(args.begin(), args.size()));
+}
+
+std::u16string TrFmt(std::string_view key, std::u16string_view def,
+                     const std::vector<std::u16string>& args) {
     const std::vector<std::u16string_view> views(args.begin(), args.end());
     return FormatPlaceholders(Tr(key, def), views);
 }
 
 TLanguageList GetLanguages(bool reload) { return GetLanguagesIn(LibraryDirectory(), reload); }
 
-bool MatchesAnyTranslation(std::string_view key, std::u16string_view def, std::u16string_view text) {
+bool MatchesAnyTranslation(std::string_view key, std::u16string_view def,
+                           std::u16string_view text) {
     return MatchesAnyTranslationIn(LibraryDirectory(), key, def, text);
 }

@@ -1,5 +1,4 @@
 list(APPEND KL_WIN_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/uWin.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uPlugin.cpp)
 list(APPEND KL_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/uDescriptor.cpp)

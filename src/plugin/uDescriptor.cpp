@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "settings/uText.h"
+#include "base/uText.h"
 
 namespace {
 

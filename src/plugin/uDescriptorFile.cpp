@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
+#include "base/uWin.h"
 #include "plugin/uDescriptor.h"
 #include "plugin/uFolder.h"
 #include "plugin/uHostApi.h"
-#include "plugin/uWin.h"
 #include "settings/uSettings.h"
 
 bool BuildDescriptorForEntry(std::u16string_view name, std::string& bytes) {

@@ -3,13 +3,13 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "base/uText.h"
+#include "base/uWin.h"
 #include "i18n/uI18n.h"
 #include "plugin/uDescriptorFile.h"
 #include "plugin/uHostApi.h"
-#include "plugin/uWin.h"
 #include "settings/uPorts.h"
 #include "settings/uSettings.h"
-#include "settings/uText.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "plugin/uPlugin.h"
 
+#include "base/uWin.h"
 #include "plugin/uDescriptorFile.h"
 #include "plugin/uFolder.h"
-#include "plugin/uWin.h"
 
 namespace {
 

@@ -1,5 +1,4 @@
 list(APPEND KL_CORE_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/uText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uSettingsRules.cpp)
 list(APPEND KL_WIN_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/uSettings.cpp)

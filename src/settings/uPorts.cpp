@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "plugin/uWin.h"
-#include "settings/uText.h"
+#include "base/uText.h"
+#include "base/uWin.h"
 
 // The walk hands this structure to SetupAPI by size; both builds must agree
 // with the layout Windows expects.

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "plugin/uWin.h"
-#include "settings/uText.h"
+#include "base/uText.h"
+#include "base/uWin.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "settings/uSettingsRules.h"
 
-#include "settings/uText.h"
+#include "base/uText.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "settings/uText.h"
+#include "base/uText.h"
 #include "terminal/uTermModel.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/uText.h"
 #include "i18n/uCatalog.h"
-#include "settings/uText.h"
 
 namespace {
 
@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(!e.Key.empty());
         Check(e.Key.find('=') == std::string::npos);
         Check(e.Key.find('\n') == std::string::npos);
-        Check(static_cast<unsigned char>(e.Key.front()) > ' ' && static_cast<unsigned char>(e.Key.back()) > ' ');
+        Check(static_cast<unsigned char>(e.Key.front()) > ' ' &&
+              static_cast<unsigned char>(e.Key.back()) > ' ');
     }
     const TTable crlf = ParseCatalog(WithCrLf(bytes));
     Check(crlf.size() == table.size());

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/uText.h"
 #include "i18n/uCatalog.h"
-#include "settings/uText.h"
 
 namespace {
 
@@ -24,11 +24,11 @@ TEST(Catalog, OnlyTheStringsSectionCountsInAnyLetterCase) {
         "meta.key=ignored, other section\n"
         "[Strings]\n"
         "a=1\n"
-        "[ strings ]\n"          // not trimmed: a different section
+        "[ strings ]\n"  // not trimmed: a different section
         "b=ignored\n"
         "[STRINGS] trailing text\n"
         "c=3\n"
-        "[broken header\n"      // no "]": ignored, the section goes on
+        "[broken header\n"  // no "]": ignored, the section goes on
         "d=4\n"
         "[]\n"
         "e=ignored\n");
@@ -41,14 +41,14 @@ TEST(Catalog, OnlyTheStringsSectionCountsInAnyLetterCase) {
 
 TEST(Catalog, LineRules) {
     const TTable t = ParseCatalog(
-        "\xEF\xBB\xBF[strings]\r\n"        // BOM and CR LF line ends
+        "\xEF\xBB\xBF[strings]\r\n"  // BOM and CR LF line ends
         "# comment\r\n"
         "  ; indented comment\r\n"
         "\t  key.one  =  value one  \r\n"
         "=no key\n"
         "no equals sign\n"
         "   \n"
-        "key.two=a=b\n"                  // only the first "=" splits
+        "key.two=a=b\n"  // only the first "=" splits
         "k\xC3\xA9y=utf8 key\n"
         "empty=\n"
         "last=no final line break");
@@ -118,7 +118,8 @@ TEST(Catalog, CommentsInsideAndOutsideQuotes) {
 }
 
 TEST(Catalog, Placeholders) {
-    EXPECT_EQ(Fmt(u"{0} - disconnected ({1})", {u"COM3", u"Port not found"}), u"COM3 - disconnected (Port not found)");
+    EXPECT_EQ(Fmt(u"{0} - disconnected ({1})", {u"COM3", u"Port not found"}),
+              u"COM3 - disconnected (Port not found)");
     EXPECT_EQ(Fmt(u"{1}{0}{1}", {u"a", u"b"}), u"bab") << "any order, repeated";
     EXPECT_EQ(Fmt(u"{0} {2}", {u"a", u"b"}), u"a {2}") << "an index without argument stays";
     EXPECT_EQ(Fmt(u"{0}", {}), u"{0}");
@@ -129,14 +130,16 @@ TEST(Catalog, Placeholders) {
     EXPECT_EQ(Fmt(u"{0}", {u"{1}", u"x"}), u"{1}") << "arguments are inserted, never expanded";
     // Indices that overflow any integer type must not wrap onto a real argument.
     EXPECT_EQ(Fmt(u"{18446744073709551616}", {u"a"}), u"{18446744073709551616}");
-    EXPECT_EQ(Fmt(u"{10}", {u"0", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"ten"}), u"ten");
+    EXPECT_EQ(Fmt(u"{10}", {u"0", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"ten"}),
+              u"ten");
 }
 
 TEST(Catalog, FileNamesToCodes) {
     EXPECT_EQ(CatalogCodeFromFileName(u"de.ini"), u"de");
     EXPECT_EQ(CatalogCodeFromFileName(u"PT_br.INI"), u"pt_br");
     EXPECT_EQ(CatalogCodeFromFileName(u"sr-Latn.ini"), u"sr-latn");
-    for (const char16_t* bad : {u".ini", u"de.ini.bak", u"de.txt", u"a b.ini", u"d\u00e9.ini", u"de.old.ini", u"ini"})
+    for (const char16_t* bad :
+         {u".ini", u"de.ini.bak", u"de.txt", u"a b.ini", u"d\u00e9.ini", u"de.old.ini", u"ini"})
         EXPECT_EQ(CatalogCodeFromFileName(bad), u"") << Narrow(bad);
     EXPECT_EQ(CatalogCodeFromFileName(std::u16string(63, u'x') + u".ini").size(), 63u);
     EXPECT_EQ(CatalogCodeFromFileName(std::u16string(64, u'x') + u".ini"), u"");

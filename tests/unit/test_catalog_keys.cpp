@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/uText.h"
 #include "i18n/uCatalog.h"
-#include "settings/uText.h"
 
 namespace fs = std::filesystem;
 
@@ -42,11 +42,14 @@ std::string ReadAll(const fs::path& p) {
 
 // Tr("key", u"default" / TrFmt("key", u"default", across line breaks too.
 std::vector<TUse> ScanUses(const std::string& text, const std::string& where) {
-    static const std::regex call(R"re((?:^|[^A-Za-z0-9_])(?:Tr|TrFmt)\s*\(\s*"([^"\\]*)"(\s*,\s*u"((?:[^"\\]|\\.)*)"\s*[,)])?)re");
+    static const std::regex call(
+        R"re((?:^|[^A-Za-z0-9_])(?:Tr|TrFmt)\s*\(\s*"([^"\\]*)"(\s*,\s*u"((?:[^"\\]|\\.)*)"\s*[,)])?)re");
     std::vector<TUse> uses;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), call); it != std::sregex_iterator(); ++it) {
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), call);
+         it != std::sregex_iterator(); ++it) {
         const auto& m = *it;
-        const size_t line = size_t(std::count(text.begin(), text.begin() + m.position(0), '\n')) + 1;
+        const size_t line =
+            size_t(std::count(text.begin(), text.begin() + m.position(0), '\n')) + 1;
         uses.push_back({m[1].str(), m[3].str(), m[2].matched, where + ":" + std::to_string(line)});
     }
     return uses;
@@ -55,7 +58,8 @@ std::vector<TUse> ScanUses(const std::string& text, const std::string& where) {
 std::set<std::string> Placeholders(const std::string& utf8) {
     static const std::regex ph(R"(\{[0-9]+\})");
     std::set<std::string> out;
-    for (auto it = std::sregex_iterator(utf8.begin(), utf8.end(), ph); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(utf8.begin(), utf8.end(), ph); it != std::sregex_iterator();
+         ++it)
         out.insert(it->str());
     return out;
 }
@@ -65,7 +69,8 @@ std::vector<TUse> ScanSourceTree() {
     for (const auto& e : fs::recursive_directory_iterator(SourceRoot() / "src")) {
         const auto ext = e.path().extension();
         if (!e.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
-        auto found = ScanUses(ReadAll(e.path()), fs::relative(e.path(), SourceRoot()).generic_string());
+        auto found =
+            ScanUses(ReadAll(e.path()), fs::relative(e.path(), SourceRoot()).generic_string());
         uses.insert(uses.end(), found.begin(), found.end());
     }
     return uses;
@@ -109,13 +114,15 @@ TEST(CatalogKeys, ShippedCatalogsLoadCompletely) {
     EXPECT_EQ(LookupValue(catalogs.at("uk.ini"), "language.name"), u"Українська");
     // The virtual folder recognises its manage entry by these exact texts.
     EXPECT_EQ(LookupValue(catalogs.at("de.ini"), "manage.name"), u"Verbindungen verwalten\u2026");
-    EXPECT_EQ(LookupValue(catalogs.at("uk.ini"), "manage.name"), u"Керування з\u2019єднаннями\u2026");
+    EXPECT_EQ(LookupValue(catalogs.at("uk.ini"), "manage.name"),
+              u"Керування з\u2019єднаннями\u2026");
 
     std::set<std::string> firstKeys;
     std::string firstName;
     for (const auto& [name, table] : catalogs) {
         SCOPED_TRACE(name);
-        EXPECT_FALSE(CatalogCodeFromFileName(Utf8ToUtf16(name)).empty()) << "file name is not a language code";
+        EXPECT_FALSE(CatalogCodeFromFileName(Utf8ToUtf16(name)).empty())
+            << "file name is not a language code";
         EXPECT_FALSE(LookupValue(table, "language.name").empty());
 
         // Every key line must become an entry (so it sits in [Strings]), keys
@@ -136,13 +143,15 @@ TEST(CatalogKeys, ShippedCatalogsLoadCompletely) {
             }
             ++keyLines;
             const std::u16string value = Trim(std::u16string_view(line).substr(eq + 1));
-            EXPECT_EQ(StripTrailingComment(value), value) << "line " << lineNo << ": text cut at a comment marker";
+            EXPECT_EQ(StripTrailingComment(value), value)
+                << "line " << lineNo << ": text cut at a comment marker";
             EXPECT_FALSE(Unescape(value).empty()) << "line " << lineNo << ": empty text";
         }
         EXPECT_EQ(table.size(), keyLines) << "some entry lines are outside [Strings]";
 
         std::set<std::string> keys;
-        for (const auto& e : table) EXPECT_TRUE(keys.insert(e.Key).second) << "repeated key " << e.Key;
+        for (const auto& e : table)
+            EXPECT_TRUE(keys.insert(e.Key).second) << "repeated key " << e.Key;
         if (firstName.empty()) {
             firstName = name;
             firstKeys = keys;
@@ -166,7 +175,8 @@ TEST(CatalogKeys, EveryKeyInTheCodeIsTranslated) {
             EXPECT_FALSE(value.empty()) << name << " lacks \"" << use.Key << "\"";
             if (use.HasDefault && !value.empty()) {
                 EXPECT_EQ(Placeholders(Utf16ToUtf8(value)), Placeholders(use.Default))
-                    << name << ": placeholders of \"" << use.Key << "\" differ from the English default";
+                    << name << ": placeholders of \"" << use.Key
+                    << "\" differ from the English default";
             }
         }
         if (use.HasDefault) {

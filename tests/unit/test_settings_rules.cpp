@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "base/uText.h"
 #include "settings/uSettingsRules.h"
-#include "settings/uText.h"
 
 TEST(SettingsRules, SessionReadRulesReplaceOutOfRangeValues) {
     TSessionSettings s;

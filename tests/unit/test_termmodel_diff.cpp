@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "settings/uText.h"
+#include "base/uText.h"
 #include "termmodel_reference.h"
 #include "termmodel_util.h"
 

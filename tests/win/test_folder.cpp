@@ -13,12 +13,12 @@
 // The catalog header too, in the same translation unit: the records of the
 // folder and of the catalogs live in one program, so their names must differ
 // (two TEntry structs would compile apart and break the one-definition rule).
+#include "base/uText.h"
+#include "base/uWin.h"
 #include "i18n/uCatalog.h"
 #include "plugin/uFolder.h"
 #include "plugin/uHostApi.h"
-#include "plugin/uWin.h"
 #include "plugin_copy.h"
-#include "settings/uText.h"
 #include "wintest.h"
 
 using kltest::TPluginCopy;

@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "base/uWin.h"
 #include "plugin/uDescriptor.h"
 #include "plugin/uDescriptorFile.h"
-#include "plugin/uWin.h"
 #include "plugin_copy.h"
 #include "settings/uSettings.h"
 #include "wintest.h"

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/uWin.h"
 #include "i18n/uI18n.h"
 #include "i18n/uI18nImpl.h"
-#include "plugin/uWin.h"
 #include "settings/uSettings.h"
 #include "wintest.h"
 
@@ -34,13 +34,17 @@ protected:
         moduleDir_ = U(dir_.Path().c_str()) + u"\\";
         SetSettingsPath(moduleDir_ + u"kestrelink.ini");
     }
-    void MakeLanguages() { ASSERT_TRUE(CreateDirectoryW(dir_.File(L"languages").c_str(), nullptr)); }
+    void MakeLanguages() {
+        ASSERT_TRUE(CreateDirectoryW(dir_.File(L"languages").c_str(), nullptr));
+    }
     void Catalog(const std::wstring& name, const std::string& bytes) {
         ASSERT_TRUE(kltest::WriteFileBytes(dir_.File(L"languages\\" + name), bytes));
     }
     void SetLanguage(const std::u16string& code) { WriteString(kPlugin, u"Language", code); }
 
-    std::u16string Tr(std::string_view key, std::u16string_view def) { return TrIn(moduleDir_, key, def); }
+    std::u16string Tr(std::string_view key, std::u16string_view def) {
+        return TrIn(moduleDir_, key, def);
+    }
     TLanguageList Languages(bool reload = false) { return GetLanguagesIn(moduleDir_, reload); }
     std::string LanguageCodes(bool reload = false) {
         std::string out;
@@ -63,7 +67,8 @@ TEST_F(CatalogFolder, WithoutLanguagesFolderOnlyEnglishAndDefaults) {
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].Code, u"en");
     EXPECT_EQ(list[0].Name, u"English");
-    EXPECT_EQ(Tr("error.port", u"Port must be between 1 and 65535."), u"Port must be between 1 and 65535.");
+    EXPECT_EQ(Tr("error.port", u"Port must be between 1 and 65535."),
+              u"Port must be between 1 and 65535.");
     EXPECT_EQ(Tr("error.port", u""), u"");
     EXPECT_TRUE(Matches("manage.name", u"Manage connections\u2026", u"MANAGE CONNECTIONS\u2026"));
     EXPECT_FALSE(Matches("manage.name", u"Manage connections\u2026", u"Manage connections..."));
@@ -76,7 +81,9 @@ TEST_F(CatalogFolder, WithoutLanguagesFolderOnlyEnglishAndDefaults) {
 TEST_F(CatalogFolder, WhichFilesBecomeCatalogs) {
     MakeLanguages();
     Catalog(L"de.ini", "[Strings]\nlanguage.name=Deutsch\nerror.port=X\n");
-    Catalog(L"UK.INI", "\xEF\xBB\xBF[strings]\nlanguage.name=\xD0\xA3\xD0\xBA\nk=v\n");  // BOM, upper-case name
+    Catalog(
+        L"UK.INI",
+        "\xEF\xBB\xBF[strings]\nlanguage.name=\xD0\xA3\xD0\xBA\nk=v\n");  // BOM, upper-case name
     Catalog(L"noname.ini", "[strings]\nk=v\n");
     Catalog(L"empty.ini", "");
     Catalog(L"nostrings.ini", "[other]\nk=v\n");
@@ -172,12 +179,15 @@ TEST_F(CatalogFolder, MatchesAnyTranslationIgnoresCaseAcrossAllCatalogs) {
     MakeLanguages();
     Catalog(L"de.ini", "[strings]\nmanage.name=Verbindungen verwalten\xE2\x80\xA6\nblank=\n");
     Catalog(L"uk.ini",
-            "[strings]\nmanage.name=\xD0\x9A\xD0\xB5\xD1\x80\xD1\x83\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8F\n");
+            "[strings]\nmanage.name="
+            "\xD0\x9A\xD0\xB5\xD1\x80\xD1\x83\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8F\n");
     SetLanguage(u"en");
     const std::u16string def = u"Manage connections\u2026";
     EXPECT_TRUE(Matches("manage.name", def, u"manage connections\u2026"));
-    EXPECT_TRUE(Matches("manage.name", def, u"VERBINDUNGEN VERWALTEN\u2026")) << "any catalog, not only the active one";
-    EXPECT_TRUE(Matches("manage.name", def, u"\u041a\u0415\u0420\u0423\u0412\u0410\u041d\u041d\u042f"));
+    EXPECT_TRUE(Matches("manage.name", def, u"VERBINDUNGEN VERWALTEN\u2026"))
+        << "any catalog, not only the active one";
+    EXPECT_TRUE(
+        Matches("manage.name", def, u"\u041a\u0415\u0420\u0423\u0412\u0410\u041d\u041d\u042f"));
     EXPECT_FALSE(Matches("manage.name", def, u"Verbindungen"));
     EXPECT_FALSE(Matches("other.key", def, u"Verbindungen verwalten\u2026"));
     EXPECT_FALSE(Matches("blank", u"Default", u"")) << "an empty translation matches nothing";
@@ -231,7 +241,8 @@ TEST(I18nPublic, ShippedCatalogsBesideTheModule) {
     const std::u16string name = u"COM3", reason = u"Port nicht gefunden";
     EXPECT_EQ(TrFmt("status.disconnected_reason", u"{0} - disconnected ({1})", {name, reason}),
               u"COM3 - getrennt (Port nicht gefunden)");
-    EXPECT_EQ(TrFmt("test.absent", u"{0}/{1}/{2}", std::vector<std::u16string>{u"a", u"b"}), u"a/b/{2}");
+    EXPECT_EQ(TrFmt("test.absent", u"{0}/{1}/{2}", std::vector<std::u16string>{u"a", u"b"}),
+              u"a/b/{2}");
     EXPECT_EQ(TrFmt("test.absent", u"{0}", {}), u"{0}");
 
     const TLanguageList list = GetLanguages(true);
@@ -240,15 +251,19 @@ TEST(I18nPublic, ShippedCatalogsBesideTheModule) {
     bool de = false, uk = false;
     for (const auto& l : list) {
         de = de || (l.Code == u"de" && l.Name == u"Deutsch");
-        uk = uk || (l.Code == u"uk" && l.Name == u"\u0423\u043a\u0440\u0430\u0457\u043d\u0441\u044c\u043a\u0430");
+        uk = uk || (l.Code == u"uk" &&
+                    l.Name == u"\u0423\u043a\u0440\u0430\u0457\u043d\u0441\u044c\u043a\u0430");
     }
     EXPECT_TRUE(de && uk) << "languages\\de.ini and uk.ini must sit beside the module";
 
-    EXPECT_TRUE(MatchesAnyTranslation("manage.name", manage, u"\u041a\u0435\u0440\u0443\u0432\u0430\u043d\u043d\u044f "
-                                                             u"\u0437\u2019\u0454\u0434\u043d\u0430\u043d\u043d\u044f\u043c\u0438\u2026"));
+    EXPECT_TRUE(MatchesAnyTranslation(
+        "manage.name", manage,
+        u"\u041a\u0435\u0440\u0443\u0432\u0430\u043d\u043d\u044f "
+        u"\u0437\u2019\u0454\u0434\u043d\u0430\u043d\u043d\u044f\u043c\u0438\u2026"));
     WriteString(kPlugin, u"Language", u"uk");
-    EXPECT_EQ(Tr("error.serial_missing", u"Port not found"), u"\u041f\u043e\u0440\u0442 \u043d\u0435 "
-                                                              u"\u0437\u043d\u0430\u0439\u0434\u0435\u043d\u043e");
+    EXPECT_EQ(Tr("error.serial_missing", u"Port not found"),
+              u"\u041f\u043e\u0440\u0442 \u043d\u0435 "
+              u"\u0437\u043d\u0430\u0439\u0434\u0435\u043d\u043e");
     WriteString(kPlugin, u"Language", u"en");
     EXPECT_EQ(Tr("manage.name", manage), manage);
 }

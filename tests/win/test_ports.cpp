@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "base/uText.h"
+#include "base/uWin.h"
 #include "plugin/uFolder.h"
-#include "plugin/uWin.h"
 #include "plugin_copy.h"
 #include "settings/uPorts.h"
 #include "settings/uSettings.h"
-#include "settings/uText.h"
 #include "wintest.h"
 
 using kltest::TPluginCopy;

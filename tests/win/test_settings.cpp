@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/uWin.h"
 #include "plugin/uFolder.h"
-#include "plugin/uWin.h"
 #include "settings/uSettings.h"
 #include "wintest.h"
 

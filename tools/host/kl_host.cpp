@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/uText.h"
+#include "base/uText.h"
 
 namespace {
 

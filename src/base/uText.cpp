@@ -1,4 +1,4 @@
-#include "settings/uText.h"
+#include "base/uText.h"
 
 std::u16string Trim(std::u16string_view s) {
     size_t b = 0, e = s.size();

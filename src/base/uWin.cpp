@@ -1,4 +1,4 @@
-#include "plugin/uWin.h"
+#include "base/uWin.h"
 
 #include <algorithm>
 
