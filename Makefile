@@ -2,6 +2,7 @@
 #   make test   install what is missing, build everything, run every test (ctest)
 #   make run    build, then run the stand-in host under Wine against the x86-64 DLL
 #   make bench  benchmarks: the pure core (native) and the TCP backend (under Wine)
+#   make screens  render the windows under Wine into $(BUILD)/screens/*.png (96 and 144 DPI)
 #   make fuzz   libFuzzer targets under ASan/UBSan, FUZZ_SECONDS each (default 60)
 SHELL := /bin/bash
 .ONESHELL:
@@ -13,7 +14,7 @@ BUILD ?= build
 FUZZ_SECONDS ?= 60
 GEN := -G Ninja
 
-.PHONY: all setup build native win64 win32 test run bench fuzz clean
+.PHONY: all setup build native win64 win32 test run bench fuzz screens clean
 
 all: build
 
@@ -43,6 +44,9 @@ run: win64
 
 bench: native win64
 	tools/run-bench.sh $(BUILD)/native
+
+screens: win64
+	tools/screens.sh $(BUILD)/win64 $(BUILD)/screens
 
 fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz $(GEN) -DKL_FUZZ=ON -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -36,6 +36,16 @@ foreach(src ${KL_WIN_TESTS})
                        ENVIRONMENT "KL_DLL=$<TARGET_FILE:kestrelink>;KL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endforeach()
 
+# Programs that open windows in the states worth looking at and save their
+# pictures (make screens); built with the tests, run only by tools/screens.sh.
+file(GLOB KL_SCREENS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/screens/screens_*.cpp)
+foreach(src ${KL_SCREENS})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE kl_win_support)
+  add_dependencies(${name} kestrelink)
+endforeach()
+
 file(GLOB KL_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/host/*.cpp)
 add_executable(kl_host ${KL_HOST_SOURCES})
 target_link_libraries(kl_host PRIVATE kl_core user32 gdi32)

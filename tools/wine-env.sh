@@ -1,12 +1,15 @@
 #!/bin/bash
 # A private Wine world for one test run:
-#   wine-env.sh setup   DIR         fresh prefix + Xvfb display, persistent wineserver
+#   wine-env.sh setup   DIR [DPI]   fresh prefix + Xvfb display, persistent wineserver;
+#                                   DPI (default 96) sets the screen's logical pixels per inch
 #   wine-env.sh run     DIR EXE...  run a Windows program inside it (exit code passes through)
 #   wine-env.sh cleanup DIR         stop everything it started and remove the prefix
 # Never touches ~/.wine. Only 64-bit Wine is used.
 set -uo pipefail
 
 cmd=${1:?command}; dir=$(realpath -m "${2:?dir}"); shift 2
+dpi=96
+[ "$cmd" = setup ] && [ $# -gt 0 ] && dpi=$1
 
 export WINEPREFIX="$dir/prefix"
 export WINEDEBUG=-all
@@ -48,6 +51,10 @@ setup)
   wine wineboot -i >"$dir/wineboot.log" 2>&1
   # Wine links COM ports to the machine's ttyS devices; tests add their own.
   rm -f "$WINEPREFIX"/dosdevices/com*
+  if [ "$dpi" != 96 ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    wine reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  fi
   test -d "$WINEPREFIX/drive_c" || { echo "wineboot failed" >&2; cat "$dir/wineboot.log" >&2; exit 1; }
   # A settings file that cannot be written, not even by root (tests of the
   # write-failure paths): read-only attribute, no write bits and, where the

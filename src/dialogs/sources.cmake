@@ -1,0 +1,3 @@
+list(APPEND KL_WIN_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/uMsgBox.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uTheme.cpp)
