@@ -16,6 +16,16 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
+# Debian's `wine` starts the 32-bit loader whenever wine32 is installed; where
+# this machine cannot execute 32-bit programs, that loader fails with "Exec
+# format error", so the 64-bit loader is called directly.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  wine() { command wine "$@"; }
+else
+  export WINELOADER=/usr/lib/wine/wine64
+  wine() { /usr/lib/wine/wine64 "$@"; }
+fi
+
 free_display() {
   local n
   for n in $(seq 90 199); do
@@ -71,7 +81,8 @@ run)
   # shellcheck disable=SC1091
   . "$dir/env"
   exe=${1:?exe}; shift
-  exec wine "$exe" "$@"
+  wine "$exe" "$@"
+  exit $?
   ;;
 cleanup)
   if [ -f "$dir/env" ]; then
