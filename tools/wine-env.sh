@@ -16,15 +16,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
-# Debian's `wine` starts the 32-bit loader whenever wine32 is installed; where
-# this machine cannot execute 32-bit programs, that loader fails with "Exec
-# format error", so the 64-bit loader is called directly.
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  wine() { command wine "$@"; }
-else
-  export WINELOADER=/usr/lib/wine/wine64
-  wine() { /usr/lib/wine/wine64 "$@"; }
-fi
+# Debian's `wine` script starts the 32-bit loader whenever wine32 is installed,
+# even for 64-bit programs; the 64-bit loader is called directly instead, and it
+# hands 32-bit programs to the 32-bit loader itself.
+export WINELOADER=/usr/lib/wine/wine64
+wine() { /usr/lib/wine/wine64 "$@"; }
 
 free_display() {
   local n
