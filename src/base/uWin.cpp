@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
-std::u16string AnsiToWide(const char* s) {
-    if (!s || !*s) return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    if (n <= 1) return {};
+std::u16string AnsiToWide(const char* s) { return s ? AnsiToWide(std::string_view(s)) : u""; }
+
+std::u16string AnsiToWide(std::string_view s, UINT codePage) {
+    if (s.empty()) return {};
+    const int n = MultiByteToWideChar(codePage, 0, s.data(), int(s.size()), nullptr, 0);
+    if (n <= 0) return {};
     std::u16string r(size_t(n), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, s, -1, reinterpret_cast<wchar_t*>(r.data()), n);
-    r.resize(size_t(n - 1));
+    MultiByteToWideChar(codePage, 0, s.data(), int(s.size()), reinterpret_cast<wchar_t*>(r.data()),
+                        n);
     return r;
 }
 

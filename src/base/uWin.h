@@ -24,6 +24,8 @@ inline std::u16string U(const wchar_t* s, size_t n) {
 
 // Text from the host's ANSI code page; a null pointer is empty text.
 std::u16string AnsiToWide(const char* s);
+// Text of a given length (zeros included) from the ANSI code page or another.
+std::u16string AnsiToWide(std::string_view s, UINT codePage = CP_ACP);
 // Text to the ANSI code page (or another); characters it cannot hold become
 // the system's default character, or a best-fit lookalike unless `flags`
 // holds WC_NO_BEST_FIT_CHARS.

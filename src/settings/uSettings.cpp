@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <mutex>
 #include <vector>
 
@@ -19,9 +20,94 @@ bool g_settingsPathSet = false;
 const std::u16string kPlugin = u"Plugin";
 const std::u16string kWindow = u"Window";
 
+// The profile functions keep every character only in a file that starts with
+// the UTF-16LE byte-order mark; in any other file they write the ANSI code
+// page, and a Cyrillic or Chinese name turns into question marks for good.
+constexpr char kUtf16Bom[] = "\xFF\xFE";
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+// A settings file is a few kilobytes; anything near this is not ours to rewrite.
+constexpr LONGLONG kMaxConvertBytes = 16 << 20;
+
+bool FitsAnsi(std::u16string_view text) {
+    return AnsiToWide(WideToAnsi(text, CP_ACP, WC_NO_BEST_FIT_CHARS)) == text;
+}
+
+bool ReadWholeFile(HANDLE file, std::string& bytes) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > kMaxConvertBytes) return false;
+    bytes.resize(size_t(size.QuadPart));
+    DWORD got = 0;
+    return bytes.empty() || (ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr) &&
+                             got == bytes.size());
+}
+
+bool WriteNewFile(const std::u16string& path, const std::string& bytes) {
+    THandle file(CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD done = 0;
+    return file.Valid() &&
+           WriteFile(file.Get(), bytes.data(), DWORD(bytes.size()), &done, nullptr) &&
+           done == bytes.size() && FlushFileBuffers(file.Get());
+}
+
+// Rewrites an ANSI (or UTF-8 marked) file as UTF-16LE with its whole content,
+// through a temporary file beside it, so that a failure anywhere leaves the
+// original untouched.
+bool ConvertToUtf16(const std::u16string& path, const std::string& bytes) {
+    const std::string_view text(bytes);
+    const std::u16string wide =
+        text.starts_with(kUtf8Bom) ? AnsiToWide(text.substr(3), CP_UTF8) : AnsiToWide(text, CP_ACP);
+    if (wide.empty() && !text.empty()) return false;
+    std::string out(kUtf16Bom, 2);
+    out.append(reinterpret_cast<const char*>(wide.data()), wide.size() * 2);
+    const auto slash = path.find_last_of(u"\\/");
+    const std::u16string dir = slash == std::u16string::npos ? u"." : path.substr(0, slash);
+    wchar_t temp[MAX_PATH] = {};
+    if (!GetTempFileNameW(W(dir), L"kl", 0, temp)) return false;
+    const std::u16string tempPath = U(temp);
+    if (!WriteNewFile(tempPath, out) ||
+        !MoveFileExW(temp, W(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temp);
+        return false;
+    }
+    // The profile functions may hold the old text in their cache.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, W(path));
+    return true;
+}
+
+// Called before every write: a missing file is created with the mark; an
+// existing file without it stays as it is until a write would lose
+// characters, and is then converted once. Failures leave the file alone; the
+// write that follows reports them as it always has.
+void PrepareForWrite(const std::u16string& path, std::initializer_list<std::u16string_view> texts) {
+    THandle file(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return;
+        THandle created(CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD done = 0;
+        if (created.Valid()) WriteFile(created.Get(), kUtf16Bom, 2, &done, nullptr);
+        return;
+    }
+    char head[2] = {};
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), head, 2, &got, nullptr)) return;
+    if (got == 2 && head[0] == kUtf16Bom[0] && head[1] == kUtf16Bom[1]) return;
+    bool fits = true;
+    for (auto t : texts) fits = fits && FitsAnsi(t);
+    if (fits) return;
+    std::string bytes;
+    SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+    if (!ReadWholeFile(file.Get(), bytes)) return;
+    file.Reset();
+    ConvertToUtf16(path, bytes);
+}
+
 bool WriteStringChecked(const std::u16string& section, const std::u16string& key,
                         const std::u16string& value) {
     const auto path = SettingsPath();
+    PrepareForWrite(path, {section, key, value});
     return WritePrivateProfileStringW(W(section), W(key), W(value), W(path)) != FALSE;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/uText.h"
 #include "base/uWin.h"
 #include "plugin/uFolder.h"
 #include "settings/uSettings.h"
@@ -35,7 +36,24 @@ protected:
         SetSettingsPath(U(ini_.c_str()));
     }
     void Write(const std::string& content) { ASSERT_TRUE(kltest::WriteFileBytes(ini_, content)); }
-    std::string Content() const { return kltest::ReadFileBytes(ini_); }
+    // The file as text: UTF-16LE (with its mark) comes back as UTF-8, ANSI as stored.
+    std::string Content() const {
+        const std::string bytes = kltest::ReadFileBytes(ini_);
+        if (!IsUtf16()) return bytes;
+        return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(bytes.data() + 2),
+                                               (bytes.size() - 2) / 2));
+    }
+    bool IsUtf16() const { return kltest::ReadFileBytes(ini_).starts_with("\xFF\xFE"); }
+    size_t FilesInFolder() const {
+        size_t n = 0;
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((dir_.Path() + L"\\*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return 0;
+        do n += !(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        while (FindNextFileW(h, &fd));
+        FindClose(h);
+        return n;
+    }
     // The key=value lines of one section, in file order.
     std::vector<std::string> SectionLines(const std::string& section) const {
         std::vector<std::string> lines;
@@ -286,6 +304,8 @@ TEST_F(SettingsFile, WritesToAReadOnlyFileReportFailure) {
     EXPECT_FALSE(WriteGeneralSettings(u"de", u"light"));
     EXPECT_FALSE(WriteFontSettings(u"Courier New", 11));
     EXPECT_FALSE(WriteAppearance(0, 0, 8));
+    // a name the ANSI file cannot hold: no conversion is possible, none is claimed
+    EXPECT_FALSE(WriteFontSettings(u"\u5fae\u8f6f\u96c5\u9ed1", 10));
     WriteWindowPlacement(1, 2, 800, 600);  // reports nothing, must not crash
     SaveSessionSettings(u"Port:COM1", TSessionSettings{});
     // a deletion that cannot reach the file is not reported as done
@@ -325,6 +345,76 @@ TEST_F(SettingsFile, WritesIntoAMissingFolderReportFailureAndReadsGiveDefaults) 
     EXPECT_EQ(LoadSessionSettings(u"Port:COM1"), DefaultSessionSettings());
     EXPECT_TRUE(DeleteConnection(u"router"));  // no file: nothing to remove
     EXPECT_FALSE(kltest::FileExists(missing));
+}
+
+// Names from several scripts through a connection's whole life: save, list,
+// load, rename (new section written, old one deleted), delete.
+TEST_F(SettingsFile, EveryCharacterSurvivesInANewFile) {
+    const std::u16string lodz = u"\u0141\u00f3d\u017a", tokyo = u"\u6771\u4eac",
+                         rocket = u"\U0001F680 lab", host = u"\u0445\u043e\u0441\u0442.example";
+    TSessionSettings opts;
+    opts.Baud = 57600;
+    opts.LocalEcho = true;
+    for (const auto& name : {lodz, tokyo, rocket}) {
+        SaveConnection({name, host, 2323, 2});
+        SaveSessionSettings(ConnSection(name), opts);
+    }
+    EXPECT_TRUE(IsUtf16()) << "a new settings file starts with the UTF-16LE mark";
+    TNameArray names = ListConnections();
+    ASSERT_EQ(names.size(), 3u);
+    for (const auto& name : {lodz, tokyo, rocket}) {
+        TConnInfo c;
+        ASSERT_TRUE(LoadConnection(name, c)) << Utf16ToUtf8(name);
+        EXPECT_EQ(c, (TConnInfo{name, host, 2323, 2}));
+        EXPECT_EQ(LoadSessionSettings(ConnSection(name)), opts);
+    }
+    const std::u16string renamed = lodz + u" \u0436";
+    SaveConnection({renamed, host, 2323, 2});
+    SaveSessionSettings(ConnSection(renamed), LoadSessionSettings(ConnSection(lodz)));
+    EXPECT_TRUE(DeleteConnection(lodz));
+    TConnInfo c;
+    EXPECT_FALSE(LoadConnection(lodz, c));
+    ASSERT_TRUE(LoadConnection(renamed, c));
+    EXPECT_EQ(c.Host, host);
+    EXPECT_EQ(LoadSessionSettings(ConnSection(renamed)).Baud, 57600);
+
+    EXPECT_TRUE(WriteFontSettings(u"\u5fae\u8f6f\u96c5\u9ed1", 12));
+    std::u16string face;
+    int32_t size = 0;
+    ReadFontSettings(face, size);
+    EXPECT_EQ(face, u"\u5fae\u8f6f\u96c5\u9ed1");
+    for (const auto& name : {renamed, tokyo, rocket}) EXPECT_TRUE(DeleteConnection(name));
+    EXPECT_TRUE(ListConnections().empty());
+    EXPECT_EQ(FilesInFolder(), 1u);
+}
+
+// A file written by an older version (ANSI) keeps working as it is, and is
+// converted once, with all its content, when a write needs more characters.
+TEST_F(SettingsFile, AnAnsiFileIsConvertedOnceWithItsContent) {
+    const std::u16string mueller = u"M\u00fcller", cafe = u"caf\u00e9.example";
+    const std::string ansiName = WideToAnsi(mueller, CP_ACP, WC_NO_BEST_FIT_CHARS);
+    const std::string ansiHost = WideToAnsi(cafe, CP_ACP, WC_NO_BEST_FIT_CHARS);
+    Write("[Plugin]\r\nTheme=dark\r\n[Conn:" + ansiName + "]\r\nHost=" + ansiHost +
+          "\r\nPort=2323\r\n; kept comment\r\n[Port:COM3]\r\nBaud=9600\r\n");
+    WriteString(u"Plugin", u"Language", u"de");
+    EXPECT_FALSE(IsUtf16()) << "a write the ANSI file can hold leaves it as it is";
+
+    const std::u16string kyiv = u"\u041a\u0438\u0457\u0432";
+    SaveConnection({kyiv, u"\u0445\u043e\u0441\u0442.example", 23, 1});
+    EXPECT_TRUE(IsUtf16());
+    TConnInfo c;
+    ASSERT_TRUE(LoadConnection(kyiv, c));
+    EXPECT_EQ(c.Host, u"\u0445\u043e\u0441\u0442.example");
+    ASSERT_TRUE(LoadConnection(mueller, c)) << "old content decoded from the ANSI code page";
+    EXPECT_EQ(c.Host, AnsiToWide(ansiHost));
+    EXPECT_EQ(c.Port, 2323);
+    EXPECT_EQ(LoadSessionSettings(u"Port:COM3").Baud, 9600);
+    std::u16string lang, theme;
+    ReadGeneralSettings(lang, theme);
+    EXPECT_EQ(lang, u"de");
+    EXPECT_EQ(theme, u"dark");
+    EXPECT_NE(Content().find("; kept comment"), std::string::npos);
+    EXPECT_EQ(FilesInFolder(), 1u) << "no temporary file left behind";
 }
 
 TEST(Settings, ConnectionNameRules) {
