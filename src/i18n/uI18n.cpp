@@ -5,7 +5,9 @@
 // the text, and no second copy of the setting can go stale.
 //
 // One critical section guards all state below. It is never held while another
-// lock is taken, and results leave it as copies, so any thread may translate.
+// lock is taken: the settings path and the language setting (whose reads take
+// the settings-path lock) are read before it is entered. Results leave it as
+// copies, so any thread may translate.
 #include "i18n/uI18n.h"
 
 #include <windows.h>
@@ -83,11 +85,24 @@ private:
     HANDLE h_;
 };
 
+// What the catalogs must match, read before the lock is taken.
+struct TWanted {
+    std::u16string SettingsFile;
+    std::u16string Language;
+};
+
+TWanted ReadWanted() {
+    TWanted w;
+    w.SettingsFile = SettingsPath();
+    std::u16string theme;
+    ReadGeneralSettings(w.Language, theme);
+    return w;
+}
+
 // Caller holds the lock.
-void EnsureCurrent(const std::u16string& moduleDir) {
-    const std::u16string settingsFile = SettingsPath();
-    std::u16string language, theme;
-    ReadGeneralSettings(language, theme);
+void EnsureCurrent(const std::u16string& moduleDir, const TWanted& wanted) {
+    const std::u16string& settingsFile = wanted.SettingsFile;
+    const std::u16string& language = wanted.Language;
     TI18nState& s = g_state;
     if (s.Loaded && s.ModuleDir == moduleDir && s.SettingsFile == settingsFile &&
         s.Language == language)
@@ -150,8 +165,9 @@ TCatalogList BuildCatalogList(const std::u16string& moduleDir) {
 std::u16string TrIn(const std::u16string& moduleDir, std::string_view key,
                     std::u16string_view def) {
     if (!TI18nLock::Ready()) return std::u16string(def);
+    const TWanted wanted = ReadWanted();
     TLockGuard lock;
-    EnsureCurrent(moduleDir);
+    EnsureCurrent(moduleDir, wanted);
     // An empty value means "not translated" and falls through like a missing one.
     std::u16string_view text = LookupValue(g_state.Catalogs[g_state.Active].Entries, key);
     if (text.empty()) text = LookupValue(g_state.Catalogs[0].Entries, key);
@@ -161,9 +177,10 @@ std::u16string TrIn(const std::u16string& moduleDir, std::string_view key,
 
 TLanguageList GetLanguagesIn(const std::u16string& moduleDir, bool reload) {
     if (!TI18nLock::Ready()) return {{std::u16string(kEnglishCode), std::u16string(kEnglishName)}};
+    const TWanted wanted = ReadWanted();
     TLockGuard lock;
     if (reload) g_state.Loaded = false;
-    EnsureCurrent(moduleDir);
+    EnsureCurrent(moduleDir, wanted);
     TLanguageList out;
     out.reserve(g_state.Catalogs.size());
     for (const auto& c : g_state.Catalogs) out.push_back({c.Code, c.Name});
@@ -173,8 +190,9 @@ TLanguageList GetLanguagesIn(const std::u16string& moduleDir, bool reload) {
 bool MatchesAnyTranslationIn(const std::u16string& moduleDir, std::string_view key,
                              std::u16string_view def, std::u16string_view text) {
     if (!TI18nLock::Ready()) return SameTextI(text, def);
+    const TWanted wanted = ReadWanted();
     TLockGuard lock;
-    EnsureCurrent(moduleDir);
+    EnsureCurrent(moduleDir, wanted);
     if (SameTextI(text, def)) return true;
     for (const auto& c : g_state.Catalogs) {
         const std::u16string_view value = LookupValue(c.Entries, key);

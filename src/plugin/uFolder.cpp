@@ -1,6 +1,7 @@
 #include "plugin/uFolder.h"
 
 #include <cstring>
+#include <memory>
 #include <unordered_set>
 
 #include "base/uText.h"
@@ -59,10 +60,13 @@ HANDLE FindFirst(std::u16string_view path, FindData* fd) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    auto* state = new TFindState{BuildListing(), 0};
-    g_liveFinds.insert(state);
+    // Filled completely before the handle is made live: should building or
+    // filling throw, nothing is left behind in the set.
+    auto state = std::make_unique<TFindState>(TFindState{BuildListing(), 0});
     FillFindData(state->Names[0], *fd);
-    return state;
+    g_liveFinds.reserve(g_liveFinds.size() + 1);
+    g_liveFinds.insert(state.get());
+    return state.release();
 }
 
 template <class FindData>

@@ -81,7 +81,9 @@ bool FolderFindNext(HANDLE handle, WIN32_FIND_DATAA* fd);
 void FolderFindClose(HANDLE handle);
 
 // Deletes the saved connection a "TCP - " entry names (the whole "Conn:"
-// section); true for any such name, false for every other entry.
+// section). True when the section is gone afterwards (also when there was
+// none); false when a present section could not be removed (the file cannot
+// be written) and for every entry that is not a connection.
 bool DeleteEntry(std::u16string_view remoteName);
 // The icon of an entry's class at the system's large or small icon size
 // (kFsIconFlagSmall); kFsIconExtracted with *icon set, or kFsIconUseDefault

@@ -12,7 +12,9 @@
 namespace {
 
 // The path is computed once and then only replaced by SetSettingsPath. Text
-// lookups may run on any thread and read it, so it is guarded.
+// lookups may run on any thread and read it, so it is guarded. A leaf lock:
+// nothing else is locked while it is held, and the catalog lock is never held
+// while it is taken.
 std::mutex g_settingsPathLock;
 std::u16string g_settingsPath;
 bool g_settingsPathSet = false;
