@@ -37,6 +37,4 @@ add_test(NAME dll.${KL_ARCH}.exports_imports
          COMMAND ${CMAKE_SOURCE_DIR}/tools/check-dll.sh $<TARGET_FILE:kestrelink> ${KL_OBJDUMP}
                  ${CMAKE_SOURCE_DIR}/tests/support/exports.txt)
 
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  include(cmake/wintests.cmake)
-endif()
+include(cmake/wintests.cmake)

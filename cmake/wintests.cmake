@@ -1,6 +1,9 @@
 # Windows tests: GoogleTest cross-built from Debian's source, one program per
 # test file, each run under Wine in a private prefix that one fixture creates
-# for the whole ctest run and another removes at its end.
+# for the whole ctest run and another removes at its end. Both trees build and
+# run them: the i386 tree's names, fixtures and prefix carry "i386.", and its
+# prefix runs i386 programs natively or, where the machine cannot, runs only
+# the export checks through qemu-user (tools/wine-env.sh tells which).
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -10,11 +13,20 @@ target_compile_options(gtest_main PRIVATE -Wno-error)
 
 set(KL_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
 set(KL_WINE_ENV ${CMAKE_SOURCE_DIR}/tools/wine-env.sh)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(P "")
+  set(KL_SETUP_ENV "KL_WINE_I386=0")
+else()
+  set(P "i386.")
+  set(KL_SETUP_ENV "KL_WINE_I386=1")
+endif()
+set(KL_TEST_ENV "KL_DLL=$<TARGET_FILE:kestrelink>;KL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 
-add_test(NAME wine.setup COMMAND ${KL_WINE_ENV} setup ${KL_WINE_DIR})
-set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
-add_test(NAME wine.cleanup COMMAND ${KL_WINE_ENV} cleanup ${KL_WINE_DIR})
-set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine)
+add_test(NAME ${P}wine.setup COMMAND ${KL_WINE_ENV} setup ${KL_WINE_DIR})
+set_tests_properties(${P}wine.setup PROPERTIES FIXTURES_SETUP ${P}wine TIMEOUT 180
+                     ENVIRONMENT ${KL_SETUP_ENV})
+add_test(NAME ${P}wine.cleanup COMMAND ${KL_WINE_ENV} cleanup ${KL_WINE_DIR})
+set_tests_properties(${P}wine.cleanup PROPERTIES FIXTURES_CLEANUP ${P}wine)
 
 # Shared test support compiled into every Windows test program.
 file(GLOB KL_WIN_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
@@ -30,11 +42,27 @@ foreach(src ${KL_WIN_TESTS})
   add_executable(${name} ${src})
   target_link_libraries(${name} PRIVATE kl_win_support gtest_main)
   add_dependencies(${name} kestrelink)
-  add_test(NAME ${group}.${name}
+  add_test(NAME ${P}${group}.${name}
            COMMAND ${KL_WINE_ENV} run ${KL_WINE_DIR} $<TARGET_FILE:${name}>)
-  set_tests_properties(${group}.${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
-                       ENVIRONMENT "KL_DLL=$<TARGET_FILE:kestrelink>;KL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  set_tests_properties(${P}${group}.${name} PROPERTIES FIXTURES_REQUIRED ${P}wine TIMEOUT 300
+                       SKIP_RETURN_CODE 77 ENVIRONMENT "${KL_TEST_ENV}")
 endforeach()
+
+# The host's view of the i386 DLL (exports, listing, descriptor files, icons)
+# in one program, so that where i386 programs only run emulated (over a
+# minute to start each) one start covers them.
+if(P)
+  set(KL_CONTRACT_TESTS)
+  foreach(f exports folder getfile resources)
+    list(APPEND KL_CONTRACT_TESTS ${CMAKE_SOURCE_DIR}/tests/win/test_${f}.cpp)
+  endforeach()
+  add_executable(contract_i386 ${KL_CONTRACT_TESTS})
+  target_link_libraries(contract_i386 PRIVATE kl_win_support gtest_main)
+  add_dependencies(contract_i386 kestrelink)
+  add_test(NAME i386.contract COMMAND ${KL_WINE_ENV} run ${KL_WINE_DIR} $<TARGET_FILE:contract_i386>)
+  set_tests_properties(i386.contract PROPERTIES FIXTURES_REQUIRED i386.wine TIMEOUT 900
+                       SKIP_RETURN_CODE 77 ENVIRONMENT "${KL_TEST_ENV};KL_EMULATION_OK=1")
+endif()
 
 # Programs that open windows in the states worth looking at and save their
 # pictures (make screens); built with the tests, run only by tools/screens.sh.
@@ -55,14 +83,15 @@ target_link_options(kl_host PRIVATE -municode)
 # Serial tests: socat pty pairs linked as COM ports into the run's prefix
 # (tests/support/serial-pairs.sh); the test reads the pairs from KL_SERIAL_PAIRS.
 set(KL_SERIAL_PAIRS_SH ${CMAKE_SOURCE_DIR}/tests/support/serial-pairs.sh)
-add_test(NAME serial.setup COMMAND ${KL_SERIAL_PAIRS_SH} start ${KL_WINE_DIR})
-set_tests_properties(serial.setup PROPERTIES FIXTURES_SETUP serial FIXTURES_REQUIRED wine
-                     TIMEOUT 60)
-add_test(NAME serial.cleanup COMMAND ${KL_SERIAL_PAIRS_SH} stop ${KL_WINE_DIR})
-set_tests_properties(serial.cleanup PROPERTIES FIXTURES_CLEANUP serial FIXTURES_REQUIRED wine)
-if(TEST win.test_serial)
-  set_tests_properties(win.test_serial PROPERTIES FIXTURES_REQUIRED "wine;serial")
-  set_property(TEST win.test_serial APPEND PROPERTY ENVIRONMENT
+add_test(NAME ${P}serial.setup COMMAND ${KL_SERIAL_PAIRS_SH} start ${KL_WINE_DIR})
+set_tests_properties(${P}serial.setup PROPERTIES FIXTURES_SETUP ${P}serial
+                     FIXTURES_REQUIRED ${P}wine TIMEOUT 60)
+add_test(NAME ${P}serial.cleanup COMMAND ${KL_SERIAL_PAIRS_SH} stop ${KL_WINE_DIR})
+set_tests_properties(${P}serial.cleanup PROPERTIES FIXTURES_CLEANUP ${P}serial
+                     FIXTURES_REQUIRED ${P}wine)
+if(TEST ${P}win.test_serial)
+  set_tests_properties(${P}win.test_serial PROPERTIES FIXTURES_REQUIRED "${P}wine;${P}serial")
+  set_property(TEST ${P}win.test_serial APPEND PROPERTY ENVIRONMENT
                "KL_SERIAL_PAIRS=${KL_WINE_DIR}-serial/pairs")
 endif()
 

@@ -8,7 +8,8 @@ packages=(
   clang libclang-rt-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine64 wine          # 64-bit Wine only: wine32 cannot run on these kernels
+  wine64 wine wine32:i386   # wine32 for the i386 DLL's tests (tools/wine-env.sh)
+  qemu-user-static          # i386 programs where the kernel refuses them
   xvfb xauth x11-utils socat procps
   googletest libgtest-dev libbenchmark-dev libvterm-dev
   imagemagick
@@ -26,7 +27,10 @@ if ((${#missing[@]})); then
   SUDO=
   if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
   export DEBIAN_FRONTEND=noninteractive
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
   $SUDO apt-get update -q
-  # --no-install-recommends keeps wine32 (a recommendation of wine) away
+  # no recommendations: nothing beyond what building and testing use
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -4,7 +4,16 @@
 #                                   DPI (default 96) sets the screen's logical pixels per inch
 #   wine-env.sh run     DIR EXE...  run a Windows program inside it (exit code passes through)
 #   wine-env.sh cleanup DIR         stop everything it started and remove the prefix
-# Never touches ~/.wine. Only 64-bit Wine is used.
+# Never touches ~/.wine.
+#
+# With KL_WINE_I386=1 at setup the prefix also runs i386 programs. Where this
+# machine executes 32-bit Linux programs, Wine's own 32-bit half does that.
+# Where it cannot (some virtual machines refuse them with "Exec format error"),
+# the prefix is made "emulated": Wine's i386 builtin libraries are placed into
+# it and programs run through qemu-user (tools/i386-emulated.sh). Starting an
+# i386 process costs over a minute there, and Wine's socket code does not
+# survive it, so in that mode only programs started with KL_EMULATION_OK=1 run;
+# every other program reports itself skipped (exit code 77) with the reason.
 set -uo pipefail
 
 cmd=${1:?command}; dir=$(realpath -m "${2:?dir}"); shift 2
@@ -62,6 +71,20 @@ setup)
     wine reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
   fi
   test -d "$WINEPREFIX/drive_c" || { echo "wineboot failed" >&2; cat "$dir/wineboot.log" >&2; exit 1; }
+  if [ "${KL_WINE_I386:-0}" = 1 ]; then
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    i386=none
+    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+      i386=native
+    elif [ -x /usr/bin/qemu-i386-static ] &&
+         unshare -Urm "$root/tools/i386-emulated.sh" /usr/lib/wine/wine --version >/dev/null 2>&1; then
+      i386=emulated
+      wow="$WINEPREFIX/drive_c/windows/syswow64"
+      mkdir -p "$wow" && cp -n /usr/lib/i386-linux-gnu/wine/i386-windows/* "$wow/"
+    fi
+    echo "KL_I386=$i386" >>"$dir/env"
+    echo "i386 programs: $i386"
+  fi
   # A settings file that cannot be written, not even by root (tests of the
   # write-failure paths): read-only attribute, no write bits and, where the
   # file system allows it, the immutable flag on the file and its folder.
@@ -77,6 +100,18 @@ run)
   # shellcheck disable=SC1091
   . "$dir/env"
   exe=${1:?exe}; shift
+  case "${KL_I386:-}" in
+  none)
+    echo "SKIPPED: this machine cannot execute i386 programs (natively or through qemu-user)"
+    exit 77 ;;
+  emulated)
+    if [ "${KL_EMULATION_OK:-0}" != 1 ]; then
+      echo "SKIPPED: i386 programs cannot execute natively here; under qemu-user only the export checks run"
+      exit 77
+    fi
+    exec unshare -Urm "$(cd "$(dirname "$0")/.." && pwd)/tools/i386-emulated.sh" \
+      /usr/lib/wine/wine64 "$exe" "$@" ;;
+  esac
   wine "$exe" "$@"
   exit $?
   ;;
