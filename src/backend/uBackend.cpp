@@ -1,5 +1,7 @@
 #include "backend/uBackend.h"
 
+#include <new>
+
 TBackend::TBackend(HWND owner, uint32_t connectionNumber)
     : owner_(owner), connectionNumber_(connectionNumber) {
     InitializeCriticalSection(&lock_);
@@ -21,11 +23,28 @@ bool TBackend::IsRemoteEcho() { return false; }
 bool TBackend::StartWorker(LPTHREAD_START_ROUTINE procedure) {
     // One worker per backend; without its events a worker could neither be
     // stopped nor wait at the cap.
-    if (thread_ || !stopEvent_ || !drainedEvent_) return false;
+    if (thread_ || !stopEvent_ || !drainedEvent_ || !procedure) return false;
     stopping_.store(false);
     ResetEvent(stopEvent_);
-    thread_ = CreateThread(nullptr, 0, procedure, this, 0, nullptr);
+    procedure_ = procedure;
+    thread_ = CreateThread(nullptr, 0, &TBackend::WorkerMain, this, 0, nullptr);
     return thread_ != nullptr;
+}
+
+DWORD WINAPI TBackend::WorkerMain(LPVOID p) {
+    auto* self = static_cast<TBackend*>(p);
+    // An exception leaving a thread ends the whole process, the file manager
+    // with it. The connection ends instead, as it would on a read error.
+    DWORD code;
+    try {
+        return self->procedure_(self);
+    } catch (const std::bad_alloc&) {
+        code = ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        code = ERROR_INTERNAL_ERROR;
+    }
+    if (!self->Stopping()) self->PostEnded(code);
+    return code;
 }
 
 bool TBackend::StopWorker() {
@@ -40,13 +59,14 @@ bool TBackend::StopWorker() {
 
 bool TBackend::Deliver(const uint8_t* data, int32_t count) {
     if (count <= 0) return true;
+    bool stored = false;
     for (;;) {
-        bool stored = false, post = false;
+        bool post = false;
         EnterCriticalSection(&lock_);
         // A block larger than the cap itself still goes through once the
         // owner has taken everything, so nothing can wait forever. A failed
         // allocation is treated like a full buffer: wait, never drop.
-        if (pending_.Count() == 0 || pending_.Count() + int64_t(count) <= kPendingCap)
+        if (!stored && (pending_.Count() == 0 || pending_.Count() + int64_t(count) <= kPendingCap))
             stored = pending_.Append(data, count);
         workerWaiting_ = !stored;
         // While bytes wait, one notification must be outstanding, also when
@@ -54,12 +74,16 @@ bool TBackend::Deliver(const uint8_t* data, int32_t count) {
         // otherwise a worker waiting at the cap would wait for good.
         if (pending_.Count() > 0 && !notifyPosted_) notifyPosted_ = post = true;
         LeaveCriticalSection(&lock_);
-        if (post && !PostMessageW(owner_, WM_KL_RECEIVED, WPARAM(connectionNumber_), 0)) {
+        bool owed = false;
+        if (post && !PostToOwner(WM_KL_RECEIVED, 0)) {
             EnterCriticalSection(&lock_);
-            notifyPosted_ = false;  // the queue was full: the next pass posts again
+            notifyPosted_ = false;
             LeaveCriticalSection(&lock_);
+            // These may be the last bytes for a long while: the post is
+            // owed now, not at the next delivery.
+            owed = true;
         }
-        if (stored) return true;
+        if (stored && !owed) return true;
         HANDLE events[2] = {drainedEvent_, stopEvent_};
         WaitForMultipleObjects(2, events, FALSE, kFullRetryMs);
         if (Stopping()) return false;
@@ -86,10 +110,19 @@ int32_t TBackend::PendingCount() {
     return n;
 }
 
-void TBackend::PostEnded(DWORD code) {
-    PostMessageW(owner_, WM_KL_ENDED, WPARAM(connectionNumber_), LPARAM(code));
+bool TBackend::PostToOwner(UINT msg, LPARAM lParam) {
+    return PostMessageW(owner_, msg, WPARAM(connectionNumber_), lParam) != FALSE;
 }
 
-void TBackend::PostConnected() {
-    PostMessageW(owner_, WM_KL_CONNECTED, WPARAM(connectionNumber_), 0);
+bool TBackend::PostRetried(UINT msg, LPARAM lParam) {
+    while (!PostToOwner(msg, lParam))
+        if (WaitForSingleObject(stopEvent_, kFullRetryMs) != WAIT_TIMEOUT) return false;
+    return true;
 }
+
+void TBackend::PostEnded(DWORD code) {
+    if (endPosted_.exchange(true)) return;
+    PostRetried(WM_KL_ENDED, LPARAM(code));
+}
+
+void TBackend::PostConnected() { PostRetried(WM_KL_CONNECTED, 0); }

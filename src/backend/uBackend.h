@@ -13,6 +13,16 @@
 // back on the peer, and a serial port's driver queue fills (with flow control
 // on, the device is told to pause).
 //
+// A message the system refuses to queue (the owner thread's queue is full) is
+// posted again every kFullRetryMs until it goes through or the backend stops:
+// a lost WM_APP+1 would leave the last burst unseen until more bytes came, a
+// lost WM_APP+2 would leave the window showing a dead connection as live.
+// WM_APP+2 goes out at most once per backend, whoever notices the end first.
+//
+// Every worker runs behind an exception barrier: an exception (say, a failed
+// allocation) ends the connection with WM_APP+2 and a Windows error code
+// instead of ending the file manager's process.
+//
 // Lifetime: Close stops the worker (3000 ms); when it reports false the worker
 // may still be running and still uses the object, so the owner must abandon it
 // rather than destroy it.
@@ -35,8 +45,8 @@ constexpr int32_t kReadBlock = 4096;
 // Waiting bytes at which the worker pauses; TByteBuf's growth may take the
 // allocation to about twice this.
 constexpr int32_t kPendingCap = 8 * 1024 * 1024;
-// A worker waiting at the cap looks again this often, so a notification that
-// could not be posted is retried.
+// A worker waiting at the cap, or holding a message the system refused, tries
+// again this often.
 constexpr DWORD kFullRetryMs = 100;
 
 class TBackend {
@@ -64,23 +74,32 @@ public:
     int32_t PendingCount();
 
 protected:
+    // Runs `procedure` (given this backend) on the worker thread, behind the
+    // exception barrier.
     bool StartWorker(LPTHREAD_START_ROUTINE procedure);
     bool StopWorker();
     // Worker thread. Returns false when the backend is stopping while it
     // waited for the owner to drain (the bytes are then dropped).
     bool Deliver(const uint8_t* data, int32_t count);
+    // Once per backend; later calls post nothing.
     void PostEnded(DWORD code);
     void PostConnected();
+    // One PostMessageW to the owner with the connection number; false when
+    // the system refused it. Tests replace it to play a full queue.
+    virtual bool PostToOwner(UINT msg, LPARAM lParam);
 
-    // Sequentially consistent: Close sets the flag and then looks for a
-    // handle to interrupt, while the worker stores that handle and then tests
-    // the flag; one of the two must see the other.
+    // Sequentially consistent: Close sets the flag before it signals the stop
+    // event, and a worker that wakes from any wait must see it set.
     bool Stopping() const { return stopping_.load(); }
     void SetStopping() { stopping_.store(true); }
     HANDLE StopEvent() const { return stopEvent_; }
     bool HasWorker() const { return thread_ != nullptr; }
 
 private:
+    static DWORD WINAPI WorkerMain(LPVOID self);
+    // Posts until the system takes the message or the backend stops.
+    bool PostRetried(UINT msg, LPARAM lParam);
+
     const HWND owner_;
     const uint32_t connectionNumber_;
     CRITICAL_SECTION lock_;
@@ -90,5 +109,7 @@ private:
     HANDLE stopEvent_ = nullptr;     // manual reset: wakes a worker waiting on anything
     HANDLE drainedEvent_ = nullptr;  // auto reset: the owner drained `pending`
     HANDLE thread_ = nullptr;
+    LPTHREAD_START_ROUTINE procedure_ = nullptr;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> endPosted_{false};
 };

@@ -1,5 +1,6 @@
 #include "backend/uSerialBackend.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "backend/uSerialDcb.h"
@@ -66,7 +67,10 @@ std::u16string SerialOpenErrorText(DWORD code) {
 
 TSerialBackend::TSerialBackend(HWND owner, uint32_t connectionNumber, std::u16string portName,
                                const TSessionSettings& settings)
-    : TBackend(owner, connectionNumber), portName_(std::move(portName)), settings_(settings) {}
+    : TBackend(owner, connectionNumber),
+      portName_(std::move(portName)),
+      settings_(settings),
+      writePiece_(SerialWritePiece(settings)) {}
 
 bool TSerialBackend::Open(std::u16string& error) {
     error.clear();
@@ -129,7 +133,9 @@ bool TSerialBackend::ConfigureLine(bool requireCurrentState) {
         return false;
     }
     CopyDcbFields(SerialDcbFields(settings_), dcb);
-    return SetCommState(port_.Get(), &dcb) != FALSE;
+    if (!SetCommState(port_.Get(), &dcb)) return false;
+    writePiece_ = SerialWritePiece(settings_);
+    return true;
 }
 
 void TSerialBackend::ReleasePort() {
@@ -198,15 +204,25 @@ void TSerialBackend::ReadLoop() {
 bool TSerialBackend::Write(const uint8_t* data, int32_t length) {
     if (length <= 0) return true;
     if (!port_.Valid() || !data) return false;
+    while (length > 0) {
+        const int32_t piece = std::min(length, writePiece_);
+        if (!WritePiece(data, DWORD(piece))) return false;
+        data += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+bool TSerialBackend::WritePiece(const uint8_t* data, DWORD length) {
     OVERLAPPED ov = {};
     ov.hEvent = writeEvent_.Get();
     ResetEvent(ov.hEvent);
     DWORD put = 0;
-    // A count short of the block is a failed send, not a success.
-    if (WriteFile(port_.Get(), data, DWORD(length), &put, &ov)) return put == DWORD(length);
+    // A count short of the piece is a failed send, not a success.
+    if (WriteFile(port_.Get(), data, length, &put, &ov)) return put == length;
     if (GetLastError() != ERROR_IO_PENDING) return false;
     if (WaitForSingleObject(ov.hEvent, kWriteTimeoutMs) == WAIT_OBJECT_0)
-        return GetOverlappedResult(port_.Get(), &ov, &put, FALSE) && put == DWORD(length);
+        return GetOverlappedResult(port_.Get(), &ov, &put, FALSE) && put == length;
     CancelIo(port_.Get());
     GetOverlappedResult(port_.Get(), &ov, &put, TRUE);
     return false;

@@ -7,9 +7,12 @@
 // through the stop event; the reader cancels its read and waits for the
 // cancellation, so the buffer is never written after the thread has gone.
 //
-// Writes run on the owner's thread with a 2-second limit: a device that holds
-// the line (hardware flow control, a full output queue) makes the send fail
-// instead of freezing the file manager.
+// Writes run on the owner's thread in pieces of about one second of line time
+// (SerialWritePiece of the settings the port runs with), each with a 2-second
+// limit: a device that holds the line (hardware flow control, a full output
+// queue) makes the send fail instead of freezing the file manager, while a
+// long line at a low rate still goes out. The first piece that fails ends the
+// write with failure.
 //
 // A port is claimed by a named kernel object while it is open, so a second
 // terminal on the same port is refused with "port in use" even where the
@@ -52,6 +55,11 @@ public:
     const TSessionSettings& Settings() const { return settings_; }
     bool IsOpen() const { return port_.Valid(); }
 
+protected:
+    // One overlapped write of a whole piece within kWriteTimeoutMs; tests
+    // replace it to watch the pieces or fail one.
+    virtual bool WritePiece(const uint8_t* data, DWORD length);
+
 private:
     static DWORD WINAPI ReaderProc(LPVOID self);
     void ReadLoop();
@@ -65,4 +73,6 @@ private:
     THandle port_;
     THandle writeEvent_;
     THandle claim_;
+    // Of the settings the port last accepted.
+    int32_t writePiece_;
 };

@@ -1,5 +1,7 @@
 #include "backend/uSerialDcb.h"
 
+#include <algorithm>
+
 bool LineSettingsValid(const TSessionSettings& s) {
     // The read rules replace every line value a port cannot take, so such a
     // value is exactly one they would change.
@@ -34,4 +36,14 @@ TDcbFields SerialDcbFields(const TSessionSettings& s) {
     f.fOutxDsrFlow = s.Flow == kFlowDtrDsr;
     f.fOutX = f.fInX = s.Flow == kFlowXonXoff;
     return f;
+}
+
+int32_t SerialWritePiece(const TSessionSettings& s) {
+    // Counted in half bits, for the one and a half stop bits of code 1.
+    const int64_t baud = std::clamp<int64_t>(s.Baud, kMinBaud, kMaxBaud);
+    const int32_t dataBits = std::clamp(s.DataBits, kMinDataBits, kMaxDataBits);
+    const int32_t parityBits = s.Parity != 0 ? 1 : 0;
+    const int32_t stopHalves = s.StopBits == 1 ? 3 : s.StopBits == 2 ? 4 : 2;
+    const int64_t halves = 2 * (1 + dataBits + parityBits) + stopHalves;
+    return int32_t(std::max<int64_t>(1, 2 * baud / halves));
 }

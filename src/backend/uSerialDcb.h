@@ -1,8 +1,8 @@
 // The line settings of a port as the values of the DCB fields this plugin
-// decides. Pure, so that every combination of flow control, DTR, RTS and
-// parity is checked natively; the Windows layer copies the values into a real
-// DCB whose remaining fields (ErrorChar, EofChar, EvtChar) keep what the
-// driver reported.
+// decides, and the size of the pieces a write is sent in. Pure, so that every
+// combination of flow control, DTR, RTS and parity is checked natively; the
+// Windows layer copies the values into a real DCB whose remaining fields
+// (ErrorChar, EofChar, EvtChar) keep what the driver reported.
 //
 // The flag word is rebuilt whole: a flag not set here is 0, whatever the
 // driver or an earlier program left in it.
@@ -59,3 +59,10 @@ bool LineSettingsValid(const TSessionSettings& s);
 
 // The DCB values for the line fields of `s`; meaningful when LineSettingsValid(s).
 TDcbFields SerialDcbFields(const TSessionSettings& s);
+
+// Bytes in about one second of line time: the rate over the bits of one
+// character (start bit, data bits, parity bit, stop bits), at least 1. A write
+// goes out in pieces of this size, each with its own time limit, so a slow
+// line (60 bytes take 2 s at 300 baud) is not mistaken for a stuck one.
+// Values outside their ranges are taken at the nearest end.
+int32_t SerialWritePiece(const TSessionSettings& s);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,14 @@ public:
     }
     bool Close() override { return StopWorker(); }
     bool Write(const uint8_t*, int32_t) override { return true; }
+
+    // This many posts are refused, as the system does when the owner's queue is full.
+    std::atomic<int> RefusePosts{0};
+    bool PostToOwner(UINT msg, LPARAM lParam) override {
+        if (RefusePosts == 0) return TBackend::PostToOwner(msg, lParam);
+        --RefusePosts;
+        return false;
+    }
 
     // The test plays the worker directly where no thread is needed.
     using TBackend::Deliver;
@@ -268,4 +277,34 @@ TEST(BackendBase, BlockLargerThanTheCapStillPasses) {
     TByteBuf dst;
     b.TakeReceived(dst);
     EXPECT_EQ(dst.Count(), int32_t(big.size()));
+}
+
+// A refused post is tried again, not dropped: the last burst before a quiet
+// line must not wait unseen for more bytes, and a worker that fails must end
+// the connection with a code instead of taking the process down.
+TEST(BackendBase, WorkerFaultsStillReachTheOwner) {
+    TOwnerWindow owner;
+    TProbeBackend b(owner.Handle(), 13);
+    owner.DrainFrom(&b);
+    HANDLE seen = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    b.RefusePosts = 3;
+    b.Work = [seen](TProbeBackend& self) {
+        DeliverText(self, "last burst");
+        if (WaitForSingleObject(seen, 10000) != WAIT_OBJECT_0) return;
+        self.RefusePosts = 2;
+        throw std::bad_alloc();
+    };
+    std::u16string error;
+    ASSERT_TRUE(b.Open(error));
+    EXPECT_TRUE(owner.PumpUntil([&] { return owner.Received() == "last burst"; }, 5000))
+        << "a refused notification was not posted again";
+    SetEvent(seen);
+    ASSERT_TRUE(owner.WaitFor(WM_KL_ENDED, 5000))
+        << "a worker ended by an exception reported nothing";
+    EXPECT_EQ(owner.Last(WM_KL_ENDED)->LParam, LPARAM(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(b.RefusePosts, 0);
+    EXPECT_TRUE(b.Close());
+    owner.PumpFor(100);
+    EXPECT_EQ(owner.Count(WM_KL_ENDED), 1);
+    CloseHandle(seen);
 }
