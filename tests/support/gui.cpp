@@ -1,6 +1,9 @@
 #include "gui.h"
 
+#include <winternl.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace kltest {
@@ -148,6 +151,79 @@ bool SaveWindowImage(HWND hwnd, const std::string& name) {
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+bool UseUnmanagedWineWindows() {
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return false;
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    const wchar_t* name = wcsrchr(exe, L'\\') ? wcsrchr(exe, L'\\') + 1 : exe;
+    const std::wstring key =
+        std::wstring(L"Software\\Wine\\AppDefaults\\") + name + L"\\X11 Driver";
+    return RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Managed", REG_SZ, L"N",
+                           2 * sizeof(wchar_t)) == ERROR_SUCCESS;
+}
+
+int GdiObjectCount() {
+    if (const DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return int(n);
+    using TQuery = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<TQuery>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION info = {};
+    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info, nullptr))
+        return -1;
+    // The table sits in the process block; 0x10000 entries of 24 bytes: the
+    // owning process id at byte 8, the object type (0: free) at byte 14.
+    const uint8_t* table = nullptr;
+    std::memcpy(
+        &table,
+        reinterpret_cast<const uint8_t*>(info.PebBaseAddress) + (sizeof(void*) == 8 ? 0xF8 : 0x94),
+        sizeof table);
+    if (!table) return -1;
+    int live = 0;
+    for (const uint8_t* e = table; e < table + 0x10000 * 24; e += 24) {
+        uint16_t pid = 0;
+        std::memcpy(&pid, e + 8, sizeof pid);
+        live += e[14] != 0 && (pid == 0 || pid == uint16_t(GetCurrentProcessId()));
+    }
+    return live;
+}
+
+int ThreadWindowCount() {
+    int n = 0;
+    const WNDENUMPROC count = [](HWND hwnd, LPARAM lp) -> BOOL {
+        ++*reinterpret_cast<int*>(lp);
+        EnumChildWindows(
+            hwnd, [](HWND, LPARAM c) { return ++*reinterpret_cast<int*>(c), TRUE; }, lp);
+        return TRUE;
+    };
+    EnumThreadWindows(GetCurrentThreadId(), count, reinterpret_cast<LPARAM>(&n));
+    return n;
+}
+
+int CountPixels(HWND hwnd, COLORREF color) {
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(bi.bmiHeader), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = GetWindowDC(hwnd), mem = CreateCompatibleDC(dc);
+    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    int n = 0;
+    if (bmp && bits) {
+        HGDIOBJ old = SelectObject(mem, bmp);
+        BitBlt(mem, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+        SelectObject(mem, old);
+        GdiFlush();
+        const auto* px = static_cast<const uint32_t*>(bits);  // 0x00RRGGBB
+        for (int i = 0; i < w * h; ++i)
+            n += RGB((px[i] >> 16) & 0xFF, (px[i] >> 8) & 0xFF, px[i] & 0xFF) == color;
+    }
+    if (bmp) DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hwnd, dc);
+    return n;
 }
 
 }  // namespace kltest

@@ -37,4 +37,31 @@ std::wstring IniValue(const std::wstring& file, const wchar_t* section, const wc
 bool SaveWindowImage(HWND hwnd, const std::string& name);
 bool ScreensRequested();
 
+// Wine without a window manager makes every top-level window that is hidden
+// or destroyed wait two seconds for a window manager's answer. Called before
+// the program's first window, this asks Wine (through its per-program
+// setting in the prefix) to leave this program's windows unmanaged, which
+// also has Wine draw their frames. Does nothing outside Wine.
+bool UseUnmanagedWineWindows();
+
+// Live GDI objects of this process: GetGuiResources where the system counts
+// them, else the GDI handle table the system maps into every process (Wine
+// keeps the table but does not count). -1 when neither is available.
+int GdiObjectCount();
+// Windows of this thread: top-level ones and all their descendants.
+int ThreadWindowCount();
+
+// Pixels of the colour in the window (frame included) as it is drawn.
+int CountPixels(HWND hwnd, COLORREF color);
+
+// A visible top-level window on this thread that plays the host's main window.
+struct THostWindow {
+    HWND Hwnd = CreateWindowExW(0, L"STATIC", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
+                                800, 600, nullptr, nullptr, nullptr, nullptr);
+    ~THostWindow() {
+        if (IsWindow(Hwnd)) DestroyWindow(Hwnd);
+    }
+    HWND Handle() const { return Hwnd; }
+};
+
 }  // namespace kltest
