@@ -46,6 +46,11 @@ foreach(src ${KL_WIN_TESTS})
            COMMAND ${KL_WINE_ENV} run ${KL_WINE_DIR} $<TARGET_FILE:${name}>)
   set_tests_properties(${P}${group}.${name} PROPERTIES FIXTURES_REQUIRED ${P}wine TIMEOUT 300
                        SKIP_RETURN_CODE 77 ENVIRONMENT "${KL_TEST_ENV}")
+  # Window tests share one display: the foreground window, the keyboard focus
+  # and the clipboard are the display's, so they take turns.
+  if(group STREQUAL "gui")
+    set_tests_properties(${P}${group}.${name} PROPERTIES RESOURCE_LOCK ${P}display)
+  endif()
 endforeach()
 
 # The host's view of the i386 DLL (exports, listing, descriptor files, icons)

@@ -1,5 +1,6 @@
 list(APPEND KL_WIN_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/uPlugin.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/uPlugin.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uDllMain.cpp)
 list(APPEND KL_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/uDescriptor.cpp)
 list(APPEND KL_WIN_SOURCES

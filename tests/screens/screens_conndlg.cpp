@@ -37,7 +37,6 @@ void Shoot(const std::string& theme) {
 }  // namespace
 
 int main() {
-    kltest::RunWithUnmanagedWindows();
     Shoot("light");
     Shoot("dark");
     return 0;

@@ -13,8 +13,6 @@
 
 namespace kltest {
 
-inline const bool kUnmanagedWindows = RunWithUnmanagedWindows();
-
 class TConnDlgTest : public ::testing::Test {
 protected:
     TTempDir dir_;

@@ -52,6 +52,10 @@ bool AnswerMessageBox(TMessageBoxSeen& seen, int button, DWORD timeoutMs) {
     if (HWND text = GetDlgItem(box, 0xFFFF)) seen.Text = TextOf(text);
     seen.HasYes = GetDlgItem(box, IDYES) != nullptr;
     seen.HasNo = GetDlgItem(box, IDNO) != nullptr;
+    // The standard box shows its icon in a static with ID 20 (0x440 in Wine's).
+    for (int id : {20, 0x440})
+        if (HWND icon = GetDlgItem(box, id); icon && !seen.Icon)
+            seen.Icon = reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0));
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     const ULONGLONG end = GetTickCount64() + timeoutMs;
@@ -69,6 +73,25 @@ void SelectIndex(HWND combo, int index) {
     SendMessageW(combo, CB_SETCURSEL, WPARAM(index), 0);
     SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(combo));
+}
+
+void PressKey(HWND window, UINT vk) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    HWND target = window;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
+        target = info.hwndFocus;
+    PostMessageW(target, WM_KEYDOWN, vk, 1);
+    PostMessageW(target, WM_KEYUP, vk, LPARAM(0xC0000001));
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount64() >= end) return done();
+        Sleep(5);
+    }
+    return true;
 }
 
 }  // namespace kltest

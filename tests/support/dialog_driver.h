@@ -35,6 +35,7 @@ struct TMessageBoxSeen {
     std::wstring Caption;
     std::wstring Text;
     bool HasYes = false, HasNo = false;
+    HICON Icon = nullptr;  // compare with LoadIconW(nullptr, IDI_WARNING) and the like
 };
 
 // Waits for a message box ("#32770" dialog) of this process, records it and
@@ -47,5 +48,10 @@ bool AnswerMessageBox(TMessageBoxSeen& seen, int button, DWORD timeoutMs = 5000)
 void SetTextOf(HWND hwnd, const std::wstring& text);
 void Click(HWND button);
 void SelectIndex(HWND combo, int index);
+// Posts a key press (down and up) to the control that has the keyboard focus
+// on `window`'s thread, as typing would deliver it.
+void PressKey(HWND window, UINT vk);
+// Polls done() every few milliseconds until it holds or timeoutMs pass.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 
 }  // namespace kltest

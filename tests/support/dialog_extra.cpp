@@ -10,14 +10,6 @@ namespace kltest {
 
 namespace {
 
-bool SaysUnmanaged(const std::wstring& key) {
-    wchar_t v[8] = {};
-    DWORD size = sizeof v;
-    return RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Managed", RRF_RT_REG_SZ, nullptr, v,
-                        &size) == ERROR_SUCCESS &&
-           std::wstring(L"NnFf0").find(v[0]) != std::wstring::npos;
-}
-
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
@@ -37,30 +29,6 @@ BOOL CALLBACK CountWindowTree(HWND hwnd, LPARAM lp) {
 }
 
 }  // namespace
-
-bool RunWithUnmanagedWindows() {
-    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return false;
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    const std::wstring appKey =
-        L"Software\\Wine\\AppDefaults\\" + std::wstring(wcsrchr(exe, L'\\') + 1) + L"\\X11 Driver";
-    if (SaysUnmanaged(L"Software\\Wine\\X11 Driver") || SaysUnmanaged(appKey)) return true;
-    if (GetEnvironmentVariableW(L"KL_UNMANAGED_RUN", nullptr, 0) ||
-        RegSetKeyValueW(HKEY_CURRENT_USER, appKey.c_str(), L"Managed", REG_SZ, L"N", 4))
-        return false;
-    SetEnvironmentVariableW(L"KL_UNMANAGED_RUN", L"1");
-    std::wstring commandLine = GetCommandLineW();
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return false;  // carry on here, only slower
-    DWORD code = 1;
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &code);
-    ExitProcess(code);
-}
 
 THostWindow::THostWindow() {
     hwnd_ = CreateWindowExW(0, L"STATIC", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 900,

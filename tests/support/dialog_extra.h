@@ -12,14 +12,6 @@
 
 namespace kltest {
 
-// Under Xvfb there is no window manager, and Wine waits 2 s for one to
-// withdraw every top-level window that is hidden or destroyed (each message
-// box, each closing of a dialog). Wine reads its "Managed" setting when a
-// program starts, before any test code runs: so unless the private prefix
-// already says "N" for this program (or for all), this sets it and runs the
-// program again, once, passing its exit code on. Nothing happens outside Wine.
-bool RunWithUnmanagedWindows();
-
 // A visible top-level window on this thread standing in for the host's main
 // window; DefWindowProc destroys it on WM_CLOSE.
 class THostWindow {

@@ -1,6 +1,9 @@
 #include "gui.h"
 
+#include <winternl.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace kltest {
@@ -148,6 +151,31 @@ bool SaveWindowImage(HWND hwnd, const std::string& name) {
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+int CountPixels(HWND hwnd, COLORREF color) {
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(bi.bmiHeader), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = GetWindowDC(hwnd), mem = CreateCompatibleDC(dc);
+    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    int n = 0;
+    if (bmp && bits) {
+        HGDIOBJ old = SelectObject(mem, bmp);
+        BitBlt(mem, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+        SelectObject(mem, old);
+        GdiFlush();
+        const auto* px = static_cast<const uint32_t*>(bits);  // 0x00RRGGBB
+        for (int i = 0; i < w * h; ++i)
+            n += RGB((px[i] >> 16) & 0xFF, (px[i] >> 8) & 0xFF, px[i] & 0xFF) == color;
+    }
+    if (bmp) DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hwnd, dc);
+    return n;
 }
 
 }  // namespace kltest

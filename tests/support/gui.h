@@ -37,4 +37,7 @@ std::wstring IniValue(const std::wstring& file, const wchar_t* section, const wc
 bool SaveWindowImage(HWND hwnd, const std::string& name);
 bool ScreensRequested();
 
+// Pixels of the colour in the window (frame included) as it is drawn.
+int CountPixels(HWND hwnd, COLORREF color);
+
 }  // namespace kltest
