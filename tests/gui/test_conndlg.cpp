@@ -149,6 +149,25 @@ TEST_F(ConnDlg, AReadOnlySettingsFileIsReportedAndNothingClaimed) {
     EXPECT_EQ(ReadFileBytes(path), before);
 }
 
+namespace {
+// Timer procedures (CALLBACK: a lambda does not convert to one on i386).
+bool g_reentered = false;
+void CALLBACK OpenAgain(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    OpenConnectionManager(nullptr);
+    g_reentered = true;
+}
+// Each opening updates both previews once more, then closes.
+void CALLBACK ChangePreviewsAndClose(HWND, UINT, UINT_PTR id, DWORD) {
+    if (HWND d = WaitForWindow(kConnDlgClass, 0)) {  // of this program only
+        KillTimer(nullptr, id);
+        SetWindowTextW(FindById(d, 242), L"12");
+        SetWindowTextW(FindById(d, 260), L"#102030");
+        PostMessageW(d, WM_CLOSE, 0, 0);
+    }
+}
+}  // namespace
+
 TEST_F(ConnDlg, EveryWayOfClosingGivesTheOwnerBack) {
     HWND owner = host_.Handle();
     auto closes = [&](const char* how, const std::function<void(HWND)>& close) {
@@ -167,14 +186,9 @@ TEST_F(ConnDlg, EveryWayOfClosingGivesTheOwnerBack) {
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "posted again";
     EXPECT_EQ(quit.wParam, 42u);
     // Opening again while open only brings the manager to the front.
-    static bool reentered = false;
-    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        OpenConnectionManager(nullptr);
-        reentered = true;
-    });
+    SetTimer(nullptr, 0, 50, OpenAgain);
     closes("second open", [&](HWND d) {
-        EXPECT_TRUE(PumpUntil([] { return reentered; }, 5000)) << "the second call returned";
+        EXPECT_TRUE(PumpUntil([] { return g_reentered; }, 5000)) << "the second call returned";
         // (Other test programs may share the display and take the foreground.)
         DWORD pid = 0;
         GetWindowThreadProcessId(GetForegroundWindow(), &pid);
@@ -186,18 +200,9 @@ TEST_F(ConnDlg, EveryWayOfClosingGivesTheOwnerBack) {
 }
 
 TEST_F(ConnDlg, NoGdiObjectOrWindowLeaksOverAHundredOpenings) {
-    // Each opening updates both previews once more, then closes.
-    static const TIMERPROC cycle = [](HWND, UINT, UINT_PTR id, DWORD) {
-        if (HWND d = WaitForWindow(kConnDlgClass, 0)) {  // of this program only
-            KillTimer(nullptr, id);
-            SetWindowTextW(FindById(d, 242), L"12");
-            SetWindowTextW(FindById(d, 260), L"#102030");
-            PostMessageW(d, WM_CLOSE, 0, 0);
-        }
-    };
     auto openings = [&](int n) {
         for (int i = 0; i < n; ++i) {
-            SetTimer(nullptr, 0, 1, cycle);
+            SetTimer(nullptr, 0, 1, ChangePreviewsAndClose);
             OpenConnectionManager(host_.Handle());
         }
     };
