@@ -415,30 +415,23 @@ void TTermWindow::DrawRow(HDC dc, int32_t row, int y, int width) {
     };
     int32_t runStart = from;
     TCellColors run = colorsAt(from);
-    bool blankSoFar = text[size_t(from)] == u' ';
-    for (int32_t i = from + 1; i <= to; ++i) {
-        if (i < to) {
-            const TCellColors c = colorsAt(i);
-            if (c.Back == run.Back) {
-                if (text[size_t(i)] == u' ') continue;
-                if (c.Fore == run.Fore) {
-                    blankSoFar = false;
-                    continue;
-                }
-                if (blankSoFar) {  // blanks so far take this character's foreground
-                    run.Fore = c.Fore;
-                    blankSoFar = false;
-                    continue;
-                }
+    bool blanksOnly = text[size_t(from)] == u' ';
+    for (int32_t i = from + 1; i < to; ++i) {
+        const TCellColors c = colorsAt(i);
+        const bool blank = text[size_t(i)] == u' ';
+        if (c.Back == run.Back && (blank || blanksOnly || c.Fore == run.Fore)) {
+            if (!blank) {  // a run of blanks so far takes the first character's colour
+                run.Fore = c.Fore;
+                blanksOnly = false;
             }
-            DrawRun(dc, text.data(), runStart, i, y, run);
-            runStart = i;
-            run = c;
-            blankSoFar = text[size_t(i)] == u' ';
-        } else {
-            DrawRun(dc, text.data(), runStart, to, y, run);
+            continue;
         }
+        DrawRun(dc, text.data(), runStart, i, y, run);
+        runStart = i;
+        run = c;
+        blanksOnly = blank;
     }
+    DrawRun(dc, text.data(), runStart, to, y, run);
 }
 
 void TTermWindow::DrawRun(HDC dc, const char16_t* text, int32_t from, int32_t to, int y,

@@ -170,6 +170,11 @@ TEST(TermWindow, LayoutFollowsDpiAndWrapsWholeGroups) {
 TEST(TermWindow, ToolbarChangesReachSettingsFile) {
     TTermFixture f;
     SetForegroundWindow(f.Lister());
+    // Without a port or connection nothing is written; a handle that is not a
+    // terminal (here the lister, its user data another object) is not closed.
+    f.Choose(105, 1);
+    CloseEmbeddedTerminal(f.Lister());
+    EXPECT_TRUE(!FileExists(f.Ini()) && IsWindow(f.Lister()));
     f.Show(0, u"COM7", DefaultSessionSettings());
     auto ini = [&](const wchar_t* key) { return IniValue(f.Ini(), L"Port:COM7", key); };
     SetFocus(f.Control(105));

@@ -142,17 +142,28 @@ TEST(TermView, SelectionCopiedExactlyInTextAndHexViews) {
 }
 
 TEST(TermView, ColoursOnTheCharacterGrid) {
-    // Text colour black: uncoloured ANSI text must still show light grey.
-    TTermFixture f(1000, 640, "[Plugin]\r\nTerminalTextColor=#000000\r\n");
+    // Text colour black: uncoloured ANSI text must still show light grey. Small
+    // cells (yet with glyphs in full colour), so more than 4104 fit in a window.
+    HDC screen = GetDC(nullptr);
+    const bool large = GetDeviceCaps(screen, LOGPIXELSY) > 96;
+    ReleaseDC(nullptr, screen);
+    TTermFixture f(1000, 640,
+                   std::string("[Plugin]\r\nTerminalTextColor=#000000\r\nTerminalFontSize=") +
+                       (large ? "6" : "7"));
     TTermWindow& t = f.Term();
     f.Feed(
-        "ab\x1b[41mi\x1b[0m\r\n"               // 0: red background on column 2
+        " .\x1b[41mi\x1b[0m\r\n"               // 0: red background on column 2
         "\x1b[1;31;7mX\x1b[0m\r\n"             // 1: bold red inverse: palette 9
         "\x1b[7mD\x1b[0m\r\n"                  // 2: default inverse: 204,204,204
         "\x1b[1;39;7mB\x1b[91;7mC\x1b[0m\r\n"  // 3: bright red stays bright when bold
         "\x1b[32mM\x1b[0m \x1b[31mM\x1b[0m");  // 4: green, a blank, red
     const int cw = t.CharWidth(), lh = t.LineHeight();
     const COLORREF bg = RGB(12, 12, 12), red = RGB(197, 15, 31), green = RGB(19, 161, 14);
+    auto inks = [&](const TViewPicture& p, int col, int row, COLORREF c) {  // in one cell
+        int n = 0;
+        for (int i = 0; i < cw * lh; ++i) n += p.At(col * cw + i % cw, row * lh + i / cw) == c;
+        return n;
+    };
     {
         TViewPicture p(t);
         auto cell = [&](int col, int row) { return p.At(col * cw, row * lh); };
@@ -161,15 +172,23 @@ TEST(TermView, ColoursOnTheCharacterGrid) {
                                          cell(0, 9)}),
                   (std::vector<COLORREF>{bg, red, red, bg, RGB(231, 72, 86), RGB(204, 204, 204),
                                          RGB(231, 72, 86), bg}));
-        // Glyphs in their own colour, each inside its own cell.
-        auto inks = [&](int col, COLORREF c) {
-            int n = 0;
-            for (int i = 0; i < cw * lh; ++i) n += p.At(col * cw + i % cw, 4 * lh + i / cw) == c;
-            return n;
-        };
-        EXPECT_TRUE(inks(0, green) && inks(2, red));
-        EXPECT_EQ(inks(0, red) + inks(1, red) + inks(1, green) + inks(2, green), 0);
+        EXPECT_TRUE(inks(p, 0, 4, green) && inks(p, 2, 4, red));
+        EXPECT_EQ(
+            inks(p, 0, 4, red) + inks(p, 1, 4, red) + inks(p, 1, 4, green) + inks(p, 2, 4, green),
+            0);
     }
+    // The longest row (timestamp and a full line in the timestamp's colour, one
+    // run) in a view wider than the advance array still lands on the grid.
+    f.Click(kIdTimestamps);
+    f.Feed("\r\n\x1b[90m" + std::string(kTermMaxLineUnits, 'M'));
+    f.Resize((kAdvanceCount + 12) * cw, 300);
+    {
+        const TViewPicture p(t);
+        const int row = 5 - t.TopRow(), last = kTimestampWidth + kTermMaxLineUnits - 1;
+        EXPECT_GT(inks(p, last, row, RGB(118, 118, 118)), 0);
+        EXPECT_EQ(inks(p, last + 1, row, bg), cw * lh);
+    }
+    f.Click(kIdTimestamps);
     t.SelectAll();
     EXPECT_EQ(TViewPicture(t).At(2 * cw, 0), RGB(51, 102, 170)) << "selection over any colour";
     f.Click(kIdAnsi);
