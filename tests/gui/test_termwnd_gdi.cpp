@@ -52,5 +52,7 @@ TEST(TermGdi, NoObjectsLeftAfterManyWindows) {
     PumpFor(50);
     const int freeAfter = FreeGdiHandles();
     std::printf("free GDI handles before/after 200 windows: %d / %d\n", freeBefore, freeAfter);
-    EXPECT_GE(freeAfter, freeBefore) << "GDI objects left alive by the windows";
+    // One object per window would cost 200; the system may still take an
+    // object or two for its own caches on the way.
+    EXPECT_GE(freeAfter, freeBefore - 10) << "GDI objects left alive by the windows";
 }
