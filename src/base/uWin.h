@@ -95,3 +95,24 @@ public:
 private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
+
+// Owns a GDI object (font, brush, bitmap); deleting a stock object is harmless,
+// so a stock fallback may be held too.
+template <class H>
+class TGdiObject {
+public:
+    TGdiObject() = default;
+    explicit TGdiObject(H h) : h_(h) {}
+    ~TGdiObject() { Reset(); }
+    TGdiObject(const TGdiObject&) = delete;
+    TGdiObject& operator=(const TGdiObject&) = delete;
+    H Get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+    void Reset(H h = nullptr) {
+        if (h_ && h_ != h) DeleteObject(h_);
+        h_ = h;
+    }
+
+private:
+    H h_ = nullptr;
+};

@@ -1,0 +1,5 @@
+list(APPEND KL_WIN_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/uTermWnd.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uTermLayout.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uTermView.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uTermSelect.cpp)

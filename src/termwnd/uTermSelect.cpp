@@ -1,0 +1,166 @@
+// Selection in the output view: by mouse (with drag scrolling), select all,
+// the selected text as displayed (timestamps and hex rows included), the copy
+// to the clipboard, the context menu and clearing the output.
+//
+// Selection positions are kept as rows and columns of the displayed text, not
+// as bytes, so a selection survives switching between the text and hex view
+// and then names the same rows and columns there.
+#include "termwnd/uTermWnd.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/uText.h"
+#include "i18n/uI18n.h"
+
+void TTermWindow::OrderedSelection(TCell& start, TCell& end) const {
+    start = {anchorCol_, anchorRow_};
+    end = {caretCol_, caretRow_};
+    if (end.Row < start.Row || (end.Row == start.Row && end.Col < start.Col)) std::swap(start, end);
+}
+
+TTermWindow::TCell TTermWindow::HitTest(int x, int y) const {
+    const int32_t total = TotalRows();
+    int32_t row = (y < 0 ? -1 : y / lineHeight_) - (HexView() ? 1 : 0) + topRow_;
+    // An empty view has no row to clamp to; its one position is the origin.
+    row = total > 0 ? std::clamp(row, 0, total - 1) : 0;
+    const int32_t col = x < 0 ? firstCol_ : x / charWidth_ + firstCol_;
+    const int32_t length = total > 0 ? int32_t(RowText(row).size()) : 0;
+    return {std::clamp(col, 0, length), row};
+}
+
+void TTermWindow::OnButtonDown(int x, int y) {
+    SetFocus(outputWnd_);
+    const TCell hit = HitTest(x, y);
+    anchorCol_ = caretCol_ = hit.Col;
+    anchorRow_ = caretRow_ = hit.Row;
+    selection_ = false;
+    dragging_ = true;
+    SetCapture(outputWnd_);
+    RepaintOutput();
+}
+
+void TTermWindow::OnMouseMove(int x, int y) {
+    if (!dragging_) return;
+    // Dragging past the top or bottom edge scrolls one row per move.
+    if (y < 0 && topRow_ > 0) {
+        --topRow_;
+        RefreshScrollBars();
+    } else if (y > OutputClientSize().cy && topRow_ < LastTopRow()) {
+        ++topRow_;
+        RefreshScrollBars();
+    }
+    const TCell hit = HitTest(x, y);
+    caretCol_ = hit.Col;
+    caretRow_ = hit.Row;
+    selection_ = caretCol_ != anchorCol_ || caretRow_ != anchorRow_;
+    RepaintOutput();
+}
+
+void TTermWindow::OnButtonUp() {
+    if (!dragging_) return;
+    dragging_ = false;
+    ReleaseCapture();
+}
+
+void TTermWindow::SelectAll() {
+    const int32_t total = TotalRows();
+    if (total == 0) return;
+    anchorCol_ = anchorRow_ = 0;
+    caretRow_ = total - 1;
+    caretCol_ = int32_t(RowText(caretRow_).size());
+    selection_ = true;
+    RepaintOutput();
+}
+
+std::u16string TTermWindow::SelectedText() const {
+    if (!selection_) return {};
+    TCell start, end;
+    OrderedSelection(start, end);
+    std::u16string out;
+    for (int32_t row = start.Row; row <= end.Row; ++row) {
+        // Positions taken in another view or before the model changed may lie
+        // past the row's end: both bounds are clamped to the text.
+        const std::u16string text = RowText(row);
+        const size_t length = text.size();
+        const size_t to = std::min(length, row == end.Row ? size_t(std::max(0, end.Col)) : length);
+        const size_t from = std::min(to, row == start.Row ? size_t(std::max(0, start.Col)) : 0);
+        out.append(text, from, to - from);
+        if (row < end.Row) out += u"\r\n";
+    }
+    return out;
+}
+
+bool TTermWindow::CopySelection() {
+    const std::u16string text = SelectedText();
+    if (text.empty()) return false;
+    const size_t bytes = (text.size() + 1) * sizeof(char16_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!memory) return false;
+    if (void* p = GlobalLock(memory)) {
+        std::memcpy(p, text.c_str(), bytes);
+        GlobalUnlock(memory);
+    } else {
+        GlobalFree(memory);
+        return false;
+    }
+    if (!OpenClipboard(mainWnd_)) {
+        GlobalFree(memory);
+        return false;
+    }
+    EmptyClipboard();
+    const bool taken = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    CloseClipboard();
+    if (!taken) GlobalFree(memory);
+    return taken;
+}
+
+HMENU TTermWindow::BuildContextMenu() const {
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return nullptr;
+    AppendMenuW(menu, MF_STRING | (selection_ ? 0 : MF_GRAYED), kCmdCopy,
+                W(Tr("action.copy", u"Copy")));
+    AppendMenuW(menu, MF_STRING, kCmdSelectAll, W(Tr("action.select_all", u"Select all")));
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kCmdClearOutput, W(Tr("action.clear_output", u"Clear output")));
+    return menu;
+}
+
+void TTermWindow::RunMenuCommand(int command) {
+    switch (command) {
+        case kCmdCopy:
+            CopySelection();
+            break;
+        case kCmdSelectAll:
+            SelectAll();
+            break;
+        case kCmdClearOutput:
+            ClearOutput();
+            break;
+        default:
+            break;
+    }
+}
+
+void TTermWindow::OnContextMenu(LPARAM lp) {
+    POINT pt = {static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+    if (pt.x == -1 && pt.y == -1) {
+        pt = {10, 10};
+        ClientToScreen(outputWnd_, &pt);
+    }
+    HMENU menu = BuildContextMenu();
+    if (!menu) return;
+    const int command = int(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, pt.x, pt.y, 0, outputWnd_, nullptr));
+    DestroyMenu(menu);
+    RunMenuCommand(command);
+}
+
+void TTermWindow::ClearOutput() {
+    model_->Reset();
+    selection_ = false;
+    topRow_ = 0;
+    firstCol_ = 0;
+    RefreshScrollBars();
+    RepaintOutput();
+}

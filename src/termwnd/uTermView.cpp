@@ -1,0 +1,450 @@
+// The output view: the current model as text rows with colours or as a hex
+// dump, painted off-screen on a strict character grid, and its scrolling.
+//
+// Every row is cut into runs of equal attribute and selection state and each
+// run goes out in one ExtTextOutW with the shared advance array, so a cell is
+// exactly one character width wherever the font would place its glyphs.
+// Painting happens only in WM_PAINT: everything else invalidates.
+#include "termwnd/uTermWnd.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "i18n/uI18n.h"
+
+namespace {
+
+constexpr int kWheelDelta = 120;
+constexpr int kWheelRows = 3;
+
+}  // namespace
+
+// --- Geometry ---
+
+SIZE TTermWindow::OutputClientSize() const {
+    RECT rc = {};
+    if (outputWnd_) GetClientRect(outputWnd_, &rc);
+    return {rc.right, rc.bottom};
+}
+
+int32_t TTermWindow::TotalRows() const {
+    return HexView() ? model_->HexLineCount() : model_->LineCount();
+}
+
+int32_t TTermWindow::VisibleRows() const {
+    return std::max(1, int(OutputClientSize().cy / lineHeight_) - (HexView() ? 1 : 0));
+}
+
+int32_t TTermWindow::LastTopRow() const { return std::max(0, TotalRows() - VisibleRows()); }
+
+int32_t TTermWindow::ContentWidth() const {
+    if (HexView())
+        return int32_t(
+                   TTermModel::HexHeader(Tr("hex.offset", u"Offset"), hexBytesPerLine_).size()) +
+               1;
+    return model_->MaxLineLength() + 1 + (settings_.Timestamps ? kTimestampWidth : 0);
+}
+
+std::u16string TTermWindow::RowText(int32_t row) const {
+    if (HexView()) return model_->HexLine(row);
+    if (!settings_.Timestamps) return model_->LineText(row);
+    return model_->TimestampPrefix(row) + model_->LineText(row);
+}
+
+// --- Output view procedure ---
+
+LRESULT CALLBACK TTermWindow::OutputProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<TTermWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (msg == WM_NCDESTROY) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    if (!self || msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wp, lp);
+    return self->HandleOutputMessage(hwnd, msg, wp, lp);
+}
+
+LRESULT TTermWindow::HandleOutputMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_SIZE:
+            OnOutputSize();
+            return 0;
+        case WM_PAINT:
+            OnPaint();
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_CONTEXTMENU:
+            OnContextMenu(lp);
+            return 0;
+        case WM_GETDLGCODE:
+            return DLGC_WANTARROWS | DLGC_WANTCHARS;
+        case WM_KEYDOWN:
+            OnOutputKey(wp, lp);
+            return 0;
+        case WM_KEYUP:
+            if (wp == 'Q' && GetKeyState(VK_CONTROL) < 0 && embedded_) {
+                PostMessageW(listerWnd_, msg, wp, lp);
+                return 0;
+            }
+            return DefWindowProcW(hwnd, msg, wp, lp);
+        case WM_CHAR:
+            if (wp < 32) return DefWindowProcW(hwnd, msg, wp, lp);
+            OnOutputChar(wp, lp);
+            return 0;
+        case WM_VSCROLL:
+            OnVScroll(LOWORD(wp));
+            return 0;
+        case WM_HSCROLL:
+            OnHScroll(LOWORD(wp));
+            return 0;
+        case WM_LBUTTONDOWN:
+            OnButtonDown(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+            return 0;
+        case WM_MOUSEMOVE:
+            OnMouseMove(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+            return 0;
+        case WM_LBUTTONUP:
+            OnButtonUp();
+            return 0;
+        case WM_MOUSEWHEEL:
+            OnWheel(GET_WHEEL_DELTA_WPARAM(wp), (GET_KEYSTATE_WPARAM(wp) & MK_SHIFT) != 0);
+            return 0;
+        default:
+            return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+}
+
+void TTermWindow::OnOutputSize() {
+    RefreshScrollBars();
+    if (settings_.Autoscroll) {
+        topRow_ = LastTopRow();
+        RefreshScrollBars();
+    }
+    RepaintOutput();
+}
+
+void TTermWindow::OnOutputKey(WPARAM key, LPARAM lp) {
+    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    if (key == 'Q' && ctrl && embedded_) {
+        PostMessageW(listerWnd_, WM_KEYDOWN, key, lp);
+        return;
+    }
+    switch (key) {
+        case VK_PRIOR:
+            return OnVScroll(SB_PAGEUP);
+        case VK_NEXT:
+            return OnVScroll(SB_PAGEDOWN);
+        case VK_UP:
+            return OnVScroll(SB_LINEUP);
+        case VK_DOWN:
+            return OnVScroll(SB_LINEDOWN);
+        case VK_HOME:
+        case VK_END:
+            if (ctrl) return OnVScroll(key == VK_HOME ? SB_TOP : SB_BOTTOM);
+            break;
+        case 'A':
+            if (ctrl) return SelectAll();
+            break;
+        case 'C':
+            if (ctrl) {
+                CopySelection();
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    DefWindowProcW(outputWnd_, WM_KEYDOWN, key, lp);
+}
+
+void TTermWindow::OnOutputChar(WPARAM ch, LPARAM lp) {
+    // Typing while the output has the focus goes to the edit line.
+    HWND edit = Control(kIdEdit);
+    if (!edit) return;
+    SetFocus(edit);
+    PostMessageW(edit, WM_CHAR, ch, lp);
+}
+
+// --- Scrolling ---
+
+void TTermWindow::RefreshScrollBars() {
+    if (scrollUpdating_ || !outputWnd_) return;
+    scrollUpdating_ = true;
+    // Showing or hiding a bar changes the client size and with it the page;
+    // go again until the size holds, and a view that was at the end stays there.
+    for (int pass = 0; pass < 3; ++pass) {
+        const SIZE before = OutputClientSize();
+        const bool atEnd = topRow_ >= LastTopRow();
+        ApplyScrollBars();
+        const SIZE after = OutputClientSize();
+        if (before.cx == after.cx && before.cy == after.cy) break;
+        if (atEnd) topRow_ = LastTopRow();
+    }
+    scrollUpdating_ = false;
+}
+
+void TTermWindow::ApplyScrollBars() {
+    topRow_ = std::clamp(topRow_, 0, LastTopRow());
+    SCROLLINFO si = {};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    si.nMin = 0;
+    si.nMax = std::max(0, TotalRows() - 1);
+    si.nPage = UINT(VisibleRows());
+    si.nPos = topRow_;
+    SetScrollInfo(outputWnd_, SB_VERT, &si, TRUE);
+
+    const int32_t columns = OutputClientSize().cx / charWidth_;
+    const int32_t content = ContentWidth();
+    firstCol_ = std::clamp(firstCol_, 0, std::max(0, content - columns));
+    si.nMax = content - 1;
+    si.nPage = UINT(std::max(0, columns));
+    si.nPos = firstCol_;
+    SetScrollInfo(outputWnd_, SB_HORZ, &si, TRUE);
+}
+
+void TTermWindow::ScrollToEnd() {
+    topRow_ = LastTopRow();
+    RefreshScrollBars();
+    RepaintOutput();
+}
+
+void TTermWindow::RepaintOutput() {
+    if (outputWnd_) InvalidateRect(outputWnd_, nullptr, FALSE);
+}
+
+void TTermWindow::ShowNewOutput() {
+    RefreshScrollBars();
+    if (settings_.Autoscroll)
+        ScrollToEnd();
+    else
+        RepaintOutput();
+}
+
+void TTermWindow::SyncAutoscroll() {
+    const bool atEnd = topRow_ >= LastTopRow();
+    if (atEnd == settings_.Autoscroll) return;
+    settings_.Autoscroll = atEnd;
+    SetChecked(kIdAutoscroll, atEnd);
+}
+
+void TTermWindow::OnVScroll(int command) {
+    const int32_t page = VisibleRows() - 1;
+    int32_t row = topRow_;
+    switch (command) {
+        case SB_LINEUP:
+            row -= 1;
+            break;
+        case SB_LINEDOWN:
+            row += 1;
+            break;
+        case SB_PAGEUP:
+            row -= page;
+            break;
+        case SB_PAGEDOWN:
+            row += page;
+            break;
+        case SB_THUMBPOSITION:
+        case SB_THUMBTRACK: {
+            SCROLLINFO si = {};
+            si.cbSize = sizeof si;
+            si.fMask = SIF_TRACKPOS;
+            GetScrollInfo(outputWnd_, SB_VERT, &si);
+            row = si.nTrackPos;
+            break;
+        }
+        case SB_TOP:
+            row = 0;
+            break;
+        case SB_BOTTOM:
+            row = LastTopRow();
+            break;
+        default:
+            return;
+    }
+    topRow_ = std::clamp(row, 0, LastTopRow());
+    RefreshScrollBars();
+    SyncAutoscroll();
+    RepaintOutput();
+}
+
+void TTermWindow::OnHScroll(int command) {
+    const int32_t columns = OutputClientSize().cx / charWidth_;
+    const int32_t last = std::max(0, ContentWidth() - columns);
+    int32_t col = firstCol_;
+    switch (command) {
+        case SB_LINELEFT:
+            col -= 1;
+            break;
+        case SB_LINERIGHT:
+            col += 1;
+            break;
+        case SB_PAGELEFT:
+            col -= columns;
+            break;
+        case SB_PAGERIGHT:
+            col += columns;
+            break;
+        case SB_THUMBPOSITION:
+        case SB_THUMBTRACK: {
+            SCROLLINFO si = {};
+            si.cbSize = sizeof si;
+            si.fMask = SIF_TRACKPOS;
+            GetScrollInfo(outputWnd_, SB_HORZ, &si);
+            col = si.nTrackPos;
+            break;
+        }
+        case SB_LEFT:
+            col = 0;
+            break;
+        case SB_RIGHT:
+            col = last;
+            break;
+        default:
+            return;
+    }
+    firstCol_ = std::clamp(col, 0, last);
+    RefreshScrollBars();
+    RepaintOutput();
+}
+
+void TTermWindow::OnWheel(int delta, bool shift) {
+    if (shift) return OnHScroll(delta > 0 ? SB_PAGELEFT : SB_PAGERIGHT);
+    topRow_ = std::clamp(topRow_ - delta / kWheelDelta * kWheelRows, 0, LastTopRow());
+    RefreshScrollBars();
+    SyncAutoscroll();
+    RepaintOutput();
+}
+
+// --- Painting ---
+
+void TTermWindow::OnPaint() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(outputWnd_, &ps);
+    RECT rc;
+    GetClientRect(outputWnd_, &rc);
+    if (rc.right > 0 && rc.bottom > 0) {
+        // The off-screen bitmap is kept while the view keeps its size: a
+        // stream of data repaints many times a second.
+        if (!backBitmap_ || backSize_.cx != rc.right || backSize_.cy != rc.bottom) {
+            backBitmap_.Reset(CreateCompatibleBitmap(dc, rc.right, rc.bottom));
+            backSize_ = {rc.right, rc.bottom};
+        }
+        HDC mem = CreateCompatibleDC(dc);
+        if (mem && backBitmap_) {
+            HGDIOBJ oldBitmap = SelectObject(mem, backBitmap_.Get());
+            PaintView(mem, rc);
+            BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
+            SelectObject(mem, oldBitmap);
+        }
+        if (mem) DeleteDC(mem);
+    }
+    EndPaint(outputWnd_, &ps);
+}
+
+void TTermWindow::PaintView(HDC dc, const RECT& client) {
+    HGDIOBJ oldFont = SelectObject(dc, termFont_.Get());
+    FillRect(dc, &client, backgroundBrush_.Get());
+    SetBkMode(dc, OPAQUE);
+    const int width = client.right;
+    int top = 0;
+    if (HexView()) {
+        const std::u16string header =
+            TTermModel::HexHeader(Tr("hex.offset", u"Offset"), hexBytesPerLine_);
+        const RECT band = {0, 0, width, lineHeight_};
+        SetTextColor(dc, textColor_);
+        SetBkColor(dc, backgroundColor_);
+        if (firstCol_ < int32_t(header.size()))
+            ExtTextOutW(dc, -firstCol_ * charWidth_, 0, ETO_CLIPPED | ETO_OPAQUE, &band, W(header),
+                        UINT(header.size()), advance_.data());
+        else
+            ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &band, nullptr, 0, nullptr);
+        top = lineHeight_;
+    }
+    const int32_t total = TotalRows();
+    const int32_t rows = client.bottom / lineHeight_;
+    for (int32_t i = 0; i <= rows; ++i) {
+        const int32_t row = topRow_ + i;
+        if (row >= total) break;
+        DrawRow(dc, row, top + i * lineHeight_, width);
+    }
+    SelectObject(dc, oldFont);
+}
+
+void TTermWindow::DrawRow(HDC dc, int32_t row, int y, int width) {
+    // The row's text and attributes: in the text view the model's views, with
+    // the timestamp prefix put in front when shown.
+    std::u16string_view text, attrs;
+    if (HexView()) {
+        rowText_ = model_->HexLine(row);
+        text = rowText_;
+    } else if (settings_.Timestamps) {
+        const std::u16string prefix = model_->TimestampPrefix(row);
+        rowText_.assign(prefix).append(model_->LineTextView(row));
+        rowAttrs_.assign(prefix.size(), char16_t(kAttrTimestamp))
+            .append(model_->LineAttrsView(row));
+        text = rowText_;
+        attrs = rowAttrs_;
+    } else {
+        text = model_->LineTextView(row);
+        attrs = model_->LineAttrsView(row);
+    }
+    const int32_t length = int32_t(text.size());
+    if (length == 0) return;
+
+    // Selected columns of this row: [selFrom, selTo).
+    int32_t selFrom = 0, selTo = 0;
+    if (selection_) {
+        TCell start, end;
+        OrderedSelection(start, end);
+        if (row >= start.Row && row <= end.Row) {
+            selFrom = row == start.Row ? start.Col : 0;
+            selTo = row == end.Row ? end.Col : length;
+        }
+    }
+    const int32_t from = firstCol_;
+    const int32_t to = std::min(length, width / charWidth_ + firstCol_ + 2);
+    if (from >= to) return;
+
+    // Runs break where the colours drawn change. A blank shows only its
+    // background, so it joins a run of any foreground on the same background:
+    // coloured words between uncoloured blanks then cost one call each.
+    const bool ansi = settings_.AnsiColors && !HexView();
+    auto colorsAt = [&](int32_t i) {
+        const uint16_t attr = i < int32_t(attrs.size()) ? uint16_t(attrs[size_t(i)]) : kAttrDefault;
+        return ResolveCellColors(attr, ansi, i >= selFrom && i < selTo, backgroundColor_,
+                                 textColor_);
+    };
+    int32_t runStart = from;
+    TCellColors run = colorsAt(from);
+    bool blanksOnly = text[size_t(from)] == u' ';
+    for (int32_t i = from + 1; i < to; ++i) {
+        const TCellColors c = colorsAt(i);
+        const bool blank = text[size_t(i)] == u' ';
+        if (c.Back == run.Back && (blank || blanksOnly || c.Fore == run.Fore)) {
+            if (!blank) {  // a run of blanks so far takes the first character's colour
+                run.Fore = c.Fore;
+                blanksOnly = false;
+            }
+            continue;
+        }
+        DrawRun(dc, text.data(), runStart, i, y, run);
+        runStart = i;
+        run = c;
+        blanksOnly = blank;
+    }
+    DrawRun(dc, text.data(), runStart, to, y, run);
+}
+
+void TTermWindow::DrawRun(HDC dc, const char16_t* text, int32_t from, int32_t to, int y,
+                          TCellColors colors) {
+    SetTextColor(dc, colors.Fore);
+    SetBkColor(dc, colors.Back);
+    // The advance array covers kAdvanceCount cells; a wider run (a view more
+    // than that many cells wide) goes out in pieces.
+    for (int32_t a = from; a < to; a += kAdvanceCount) {
+        const int32_t b = std::min(to, a + kAdvanceCount);
+        const int x = (a - firstCol_) * charWidth_;
+        const RECT clip = {x, y, (b - firstCol_) * charWidth_, y + lineHeight_};
+        ExtTextOutW(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &clip, W(text + a), UINT(b - a),
+                    advance_.data());
+    }
+}

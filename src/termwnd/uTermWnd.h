@@ -1,0 +1,389 @@
+// TTermWindow: one terminal window. A toolbar of line and view settings along
+// the top, the output view in the middle, a send row and a status row along
+// the bottom. The same window serves as a child of the file manager's lister
+// window (embedded) and as the single stand-alone window owned by its main
+// window.
+//
+// Design notes
+// - The object exists before its window and outlives it: the creator builds
+//   it, creates the window (which makes the children in WM_CREATE) and starts
+//   the timers; after WM_DESTROY it is inert until freed.
+// - The output view keeps no state of its own; scroll position, selection and
+//   the cell grid live here. It paints only when invalidated, into an
+//   off-screen bitmap, so a burst of received data costs one repaint.
+// - The module is split along its seams: uTermWnd.cpp (object, classes, main
+//   window procedure, fonts and colours, settings path), uTermLayout.cpp
+//   (control table, option lists, layout), uTermView.cpp (painting and
+//   scrolling), uTermSelect.cpp (selection, clipboard, context menu).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backend/uBackend.h"
+#include "base/uWin.h"
+#include "settings/uSettingsRules.h"
+#include "terminal/uBytes.h"
+#include "terminal/uTermModel.h"
+
+// Window classes.
+constexpr wchar_t kTermWindowClass[] = L"KestrelinkWindow";
+constexpr wchar_t kTermOutputClass[] = L"KestrelinkOutput";
+
+// Control IDs: toolbar.
+constexpr int kIdConnect = 101;
+constexpr int kIdBaud = 102;
+constexpr int kIdDataBits = 103;
+constexpr int kIdStopBits = 104;
+constexpr int kIdParity = 105;
+constexpr int kIdFlow = 106;
+constexpr int kIdDtr = 107;
+constexpr int kIdRts = 108;
+constexpr int kIdView = 120;
+constexpr int kIdEncoding = 121;
+constexpr int kIdRxNewline = 122;
+constexpr int kIdAnsi = 123;
+constexpr int kIdAutoscroll = 124;
+constexpr int kIdEcho = 125;
+constexpr int kIdReconnect = 126;
+constexpr int kIdClear = 127;
+constexpr int kIdTimestamps = 128;
+// Send row, status row and the output view.
+constexpr int kIdTxNewline = 130;
+constexpr int kIdEdit = 131;
+constexpr int kIdSend = 132;
+constexpr int kIdStatus = 133;
+constexpr int kIdCounters = 134;
+constexpr int kIdLampCts = 135;
+constexpr int kIdLampDsr = 136;
+constexpr int kIdLampRi = 137;
+constexpr int kIdLampDcd = 138;
+constexpr int kIdOutput = 140;
+// Labels.
+constexpr int kIdBaudLabel = 300;
+constexpr int kIdDataLabel = 301;
+constexpr int kIdStopLabel = 302;
+constexpr int kIdParityLabel = 303;
+constexpr int kIdFlowLabel = 304;
+constexpr int kIdViewLabel = 305;
+constexpr int kIdEncodingLabel = 306;
+constexpr int kIdRxNewlineLabel = 307;
+constexpr int kIdSendLabel = 308;
+
+// Context menu commands of the output view.
+constexpr int kCmdCopy = 9001;
+constexpr int kCmdSelectAll = 9002;
+constexpr int kCmdClearOutput = 9003;
+
+// Timers of the main window: counters and lamps; font, colours and reconnect.
+constexpr UINT_PTR kTimerLines = 1;
+constexpr UINT kTimerLinesMs = 250;
+constexpr UINT_PTR kTimerSettings = 2;
+constexpr UINT kTimerSettingsMs = 1000;
+
+// Posted by the toolbar: read the controls into the port settings. wParam is
+// the checkbox clicked (the focus then returns to the edit line), else 0.
+constexpr UINT WM_KL_APPLY = WM_APP + 10;
+
+// Colours.
+constexpr COLORREF kLampOnColor = RGB(0, 170, 0);
+constexpr COLORREF kLampOffColor = RGB(200, 200, 200);
+constexpr COLORREF kLampOnText = RGB(255, 255, 255);
+constexpr COLORREF kLampOffText = RGB(96, 96, 96);
+constexpr COLORREF kDefaultAnsiForeground = RGB(204, 204, 204);
+constexpr COLORREF kSelectionText = RGB(255, 255, 255);
+constexpr COLORREF kSelectionBack = RGB(51, 102, 170);
+constexpr COLORREF kPalette[16] = {
+    RGB(12, 12, 12),    RGB(197, 15, 31),  RGB(19, 161, 14),  RGB(156, 193, 0),
+    RGB(0, 55, 218),    RGB(136, 23, 152), RGB(58, 150, 221), RGB(204, 204, 204),
+    RGB(118, 118, 118), RGB(231, 72, 86),  RGB(22, 198, 12),  RGB(249, 241, 165),
+    RGB(59, 120, 255),  RGB(180, 0, 158),  RGB(97, 214, 214), RGB(242, 242, 242)};
+// The timestamp prefix: palette colour 8 on the default background.
+constexpr uint16_t kAttrTimestamp = 0x0208;
+
+// Modem-status bits the lamps show (GetCommModemStatus).
+constexpr uint32_t kLampBits[4] = {MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
+
+// The baud box's list; the stored value is the rate itself.
+constexpr int32_t kBaudRates[] = {300,    600,    1200,    2400,    4800,    9600,   14400,  19200,
+                                  28800,  38400,  57600,   76800,   115200,  230400, 460800, 500000,
+                                  576000, 921600, 1000000, 1500000, 2000000, 3000000};
+
+constexpr int32_t kAdvanceCount = 4104;
+constexpr int32_t kOwnModelHistory = 500;
+constexpr int32_t kSendHistoryMax = 50;
+constexpr int32_t kTimestampWidth = 15;
+constexpr int kBaudTextMax = 63;
+
+// Colours of one character cell.
+struct TCellColors {
+    COLORREF Fore;
+    COLORREF Back;
+};
+// Foreground and background of a character with attribute word `attr`:
+// without ANSI colours (or in the hex view) the configured pair; the selection
+// overrides everything.
+TCellColors ResolveCellColors(uint16_t attr, bool ansi, bool selected, COLORREF background,
+                              COLORREF text);
+
+// Reads a baud box's text: trimmed, decimal digits only (digits past a value
+// of 100000000 are ignored); false for anything else or outside 50..12000000.
+bool ParseBaudText(std::u16string_view text, int32_t& baud);
+
+// The send or receive parameters as "115200 8N1".
+std::u16string ParametersText(const TSessionSettings& s);
+
+// Arrival times from GetLocalTime and the user's time separator for a model
+// that lives in a terminal window.
+void UseSystemClock(TTermModel& model);
+
+class TTermWindow;
+
+// The output of one port or connection, kept alive after its window closes
+// when its history is on.
+class TSessionData {
+public:
+    TSessionData(std::u16string key, int32_t historyLines);
+
+    std::u16string Key;
+    std::unique_ptr<TTermModel> Model;
+    int64_t ReceivedCount = 0;
+    int64_t SentCount = 0;
+    std::vector<std::u16string> SendHistory;
+    int32_t HistoryPos = -1;
+    TTermWindow* Owner = nullptr;
+    bool Kept = false;
+    uint64_t LastReleased = 0;
+};
+
+class TTermWindow {
+public:
+    explicit TTermWindow(HWND host);
+    virtual ~TTermWindow();
+    TTermWindow(const TTermWindow&) = delete;
+    TTermWindow& operator=(const TTermWindow&) = delete;
+
+    // --- Creating the window (lister glue) ---
+    // Registers "KestrelinkWindow" and "KestrelinkOutput" once per process.
+    static bool RegisterClasses();
+    // Creates the main window with this object attached; false when it could
+    // not be created. Embedded windows call SetEmbedded first.
+    bool CreateMainWindow(HWND parent, DWORD style, const wchar_t* title, int x, int y, int width,
+                          int height);
+    void StartTimers();
+    void SetEmbedded(HWND lister);
+    // The object attached to a main window, or nullptr.
+    static TTermWindow* FromWindow(HWND hwnd);
+
+    HWND MainWindow() const { return mainWnd_; }
+    HWND OutputWindow() const { return outputWnd_; }
+    HWND HostWindow() const { return hostWnd_; }
+    HWND ListerWindow() const { return listerWnd_; }
+    bool Embedded() const { return embedded_; }
+    bool Destroyed() const { return destroyed_; }
+    HWND Control(int id) const;
+
+    // --- The port or connection shown ---
+    // Stores kind (0 serial, 1 TCP), target, display name and connection
+    // info, and derives the settings section from kind and target.
+    void SetTarget(int32_t kind, const std::u16string& target, const std::u16string& displayName,
+                   const TConnInfo& connection);
+    // Takes the settings, shows them in the controls and hands the model its options.
+    void SetPortSettings(const TSessionSettings& settings);
+    const TSessionSettings& PortSettings() const { return settings_; }
+    int32_t Kind() const { return kind_; }
+    const std::u16string& Target() const { return target_; }
+    const std::u16string& DisplayName() const { return displayName_; }
+    const std::u16string& Section() const { return section_; }
+
+    // --- Small operations for session control ---
+    void SetStatus(const std::u16string& text);
+    // "Connect", or "Disconnect" while a backend exists.
+    void UpdateConnectCaption();
+    bool IsChecked(int id) const;
+    void SetChecked(int id, bool on);
+    int S(int n) const { return MulDiv(n, dpi_, 96); }
+    int32_t Dpi() const { return dpi_; }
+    void ShowSettings();
+    void ApplyEnablingRule();
+    // Encoding, line-ending mode, ANSI colours and hex width to the current
+    // model; re-decodes (and drops the selection) when one of the first three changed.
+    void ApplyModelOptions();
+    // Takes an opened backend (its messages carry ConnectionNumber()).
+    void AttachBackend(std::unique_ptr<TBackend> backend, bool connected);
+    TBackend* Backend() const { return backend_.get(); }
+    uint32_t ConnectionNumber() const { return connectionNumber_; }
+    // Releases the backend: freed only when its worker ended in time.
+    void ReleaseBackend();
+    // Hands the counters, history and send history back to the session data
+    // and makes the own model current again.
+    void LetGoSession();
+    // Up (-1) or Down (+1) through the send history into the edit line.
+    void StepHistory(int step);
+    void PushHistory(const std::u16string& text);
+    const std::vector<std::u16string>& SendHistory() const { return sendHistory_; }
+    TTermModel& Model() { return *model_; }
+
+    // --- Output view ---
+    void RefreshScrollBars();
+    void ScrollToEnd();
+    void ClearOutput();
+    void RepaintOutput();
+    // After bytes reached the model: bars refreshed, then the end shown when
+    // autoscrolling, else a repaint. Only invalidates, so a burst costs one paint.
+    void ShowNewOutput();
+    void SelectAll();
+    std::u16string SelectedText() const;
+    bool CopySelection();
+    bool HasSelection() const { return selection_; }
+    HMENU BuildContextMenu() const;
+    void RunMenuCommand(int command);
+    // Draws the view into dc (the paint path's off-screen bitmap).
+    void PaintView(HDC dc, const RECT& client);
+
+    int32_t TopRow() const { return topRow_; }
+    int32_t FirstColumn() const { return firstCol_; }
+    int32_t CharWidth() const { return charWidth_; }
+    int32_t LineHeight() const { return lineHeight_; }
+    int32_t TotalRows() const;
+    int32_t VisibleRows() const;
+    int32_t LastTopRow() const;
+    int32_t ContentWidth() const;
+    std::u16string RowText(int32_t row) const;
+
+    // The GDI objects this window holds now (fonts, brushes and the view's
+    // off-screen bitmap), for leak checks.
+    std::vector<HGDIOBJ> GdiObjects() const;
+
+private:
+    static LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK OutputProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK ControlKeyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                           DWORD_PTR ref);
+
+    // main window procedure (uTermWnd.cpp)
+    LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    void OnCreate();
+    void OnDestroy();
+    void OnSize(WPARAM kind);
+    void OnClose();
+    void OnGetMinMaxInfo(MINMAXINFO* info);
+    void OnCommand(int id, int code);
+    void OnApply(WPARAM clicked);
+    void OnTimer(UINT_PTR id);
+    LRESULT OnCtlColorStatic(HWND hwnd, HDC dc, HWND control);
+    bool OnControlKey(int id, UINT msg, WPARAM wp, LPARAM lp);
+    void PostApply(WPARAM clicked);
+    int Selection(int id) const;
+    void Select(int id, int index);
+    void ReadControls();
+    void ApplyToSerialPort();
+    void SaveWindowPlacement();
+    void ShowCounters();
+    void PollLamps();
+    void LoadTerminalFont();
+    void LoadAppearance();
+    void CreateUiFont();
+
+    // controls and layout (uTermLayout.cpp)
+    void CreateControls();
+    void FillOptionLists();
+    void Layout(int width, int height);
+    void LayoutBottom(HDC dc, int width, int height, int outputTop);
+
+    // output view (uTermView.cpp)
+    LRESULT HandleOutputMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    void OnOutputSize();
+    void OnPaint();
+    void OnOutputKey(WPARAM key, LPARAM lp);
+    void OnOutputChar(WPARAM ch, LPARAM lp);
+    void OnVScroll(int command);
+    void OnHScroll(int command);
+    void OnWheel(int delta, bool shift);
+    void SyncAutoscroll();
+    void ApplyScrollBars();
+    void DrawRow(HDC dc, int32_t row, int y, int width);
+    void DrawRun(HDC dc, const char16_t* text, int32_t from, int32_t to, int y, TCellColors c);
+    bool HexView() const { return settings_.ViewHex; }
+    SIZE OutputClientSize() const;
+
+    // selection (uTermSelect.cpp)
+    struct TCell {
+        int32_t Col, Row;
+    };
+    TCell HitTest(int x, int y) const;
+    void OnButtonDown(int x, int y);
+    void OnMouseMove(int x, int y);
+    void OnButtonUp();
+    void OnContextMenu(LPARAM lp);
+    void OrderedSelection(TCell& start, TCell& end) const;
+
+    // Fields, in the order the window is described.
+    HWND mainWnd_ = nullptr;
+    HWND outputWnd_ = nullptr;
+    HWND hostWnd_ = nullptr;
+    TGdiObject<HFONT> uiFont_;
+    TGdiObject<HFONT> termFont_;
+    TGdiObject<HBRUSH> backgroundBrush_;
+    TGdiObject<HBRUSH> lampOnBrush_;
+    TGdiObject<HBRUSH> lampOffBrush_;
+    int32_t charWidth_ = 8;
+    int32_t lineHeight_ = 16;
+    std::u16string fontName_;
+    int32_t fontSize_ = 0;
+    COLORREF backgroundColor_ = RGB(12, 12, 12);
+    COLORREF textColor_ = RGB(204, 204, 204);
+    int32_t hexBytesPerLine_ = 24;
+    std::vector<INT> advance_;
+    int32_t kind_ = 0;
+    std::u16string target_;
+    std::u16string displayName_;
+    TConnInfo connection_;
+    std::u16string section_;
+    TSessionSettings settings_;
+    TTermModel* model_ = nullptr;
+    std::unique_ptr<TBackend> backend_;
+    uint32_t connectionNumber_ = 0;
+    bool connected_ = false;
+    bool userDisconnected_ = false;
+    TByteBuf receiveBuffer_;
+    int64_t receivedCount_ = 0;
+    int64_t sentCount_ = 0;
+    std::u16string countersText_;
+    int32_t modemStatus_ = 0;
+    int32_t topRow_ = 0;
+    int32_t firstCol_ = 0;
+    bool scrollUpdating_ = false;
+    bool selection_ = false;
+    bool dragging_ = false;
+    int32_t anchorCol_ = 0, anchorRow_ = 0;
+    int32_t caretCol_ = 0, caretRow_ = 0;
+    std::vector<std::u16string> sendHistory_;
+    int32_t historyPos_ = -1;
+    bool sessionOpen_ = false;
+    TSessionData* session_ = nullptr;
+    TTermModel ownModel_{kOwnModelHistory};
+    bool destroyed_ = false;
+    int32_t dpi_ = 96;
+    bool embedded_ = false;
+    HWND listerWnd_ = nullptr;
+
+    // Paint scratch: the off-screen bitmap while the view keeps its size, and
+    // one row's text and attributes, reused across rows.
+    TGdiObject<HBITMAP> backBitmap_;
+    SIZE backSize_ = {0, 0};
+    std::u16string rowText_;
+    std::u16string rowAttrs_;
+};
+
+// Steps of opening a terminal inside a lister window: the object, the window
+// classes, the child window at the lister's client size, the timers. Returns
+// nullptr (nothing left behind) when the window cannot be created.
+TTermWindow* CreateEmbeddedTerminal(HWND lister);
+// Destroys the window (settings saved, backend released) and then frees the
+// object; a handle that is not a terminal window is ignored.
+void CloseEmbeddedTerminal(HWND hwnd);
