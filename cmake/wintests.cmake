@@ -107,26 +107,28 @@ target_link_libraries(bench_tcp PRIVATE kl_win)
 # The terminal window's tests once more in a prefix whose screen has 144 DPI:
 # each test computes its expected lengths from the DPI the window reports.
 set(KL_WINE144_DIR ${CMAKE_BINARY_DIR}/wine144)
-add_test(NAME wine144.setup COMMAND ${KL_WINE_ENV} setup ${KL_WINE144_DIR} 144)
-set_tests_properties(wine144.setup PROPERTIES FIXTURES_SETUP wine144 TIMEOUT 180)
-add_test(NAME wine144.cleanup COMMAND ${KL_WINE_ENV} cleanup ${KL_WINE144_DIR})
-set_tests_properties(wine144.cleanup PROPERTIES FIXTURES_CLEANUP wine144)
+add_test(NAME ${P}wine144.setup COMMAND ${KL_WINE_ENV} setup ${KL_WINE144_DIR} 144)
+set_tests_properties(${P}wine144.setup PROPERTIES FIXTURES_SETUP ${P}wine144 TIMEOUT 180
+                     ENVIRONMENT ${KL_SETUP_ENV})
+add_test(NAME ${P}wine144.cleanup COMMAND ${KL_WINE_ENV} cleanup ${KL_WINE144_DIR})
+set_tests_properties(${P}wine144.cleanup PROPERTIES FIXTURES_CLEANUP ${P}wine144)
 file(GLOB KL_DPI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/gui/test_termwnd*.cpp)
 foreach(src ${KL_DPI_TESTS})
   get_filename_component(name ${src} NAME_WE)
   if(name STREQUAL "test_termwnd_gdi")  # the GDI count does not depend on the DPI
     continue()
   endif()
-  add_test(NAME gui.${name}.dpi144
+  add_test(NAME ${P}gui.${name}.dpi144
            COMMAND ${KL_WINE_ENV} run ${KL_WINE144_DIR} $<TARGET_FILE:${name}>)
-  set_tests_properties(gui.${name}.dpi144 PROPERTIES FIXTURES_REQUIRED wine144 TIMEOUT 300
-                       ENVIRONMENT "KL_DLL=$<TARGET_FILE:kestrelink>;KL_SOURCE_DIR=${CMAKE_SOURCE_DIR};KL_EXPECT_DPI=144")
+  set_tests_properties(${P}gui.${name}.dpi144 PROPERTIES FIXTURES_REQUIRED ${P}wine144
+                       TIMEOUT 300 SKIP_RETURN_CODE 77 RESOURCE_LOCK ${P}display144
+                       ENVIRONMENT "${KL_TEST_ENV};KL_EXPECT_DPI=144")
 endforeach()
 
 # Paint time of the output view under Wine; `make bench` runs it.
 add_executable(bench_paint ${CMAKE_SOURCE_DIR}/bench/win/bench_paint.cpp)
 target_link_libraries(bench_paint PRIVATE kl_win)
 # 200 terminal windows opened and closed: slow under Wine, given more time.
-if(TEST gui.test_termwnd_gdi)
-  set_tests_properties(gui.test_termwnd_gdi PROPERTIES TIMEOUT 900)
+if(TEST ${P}gui.test_termwnd_gdi)
+  set_tests_properties(${P}gui.test_termwnd_gdi PROPERTIES TIMEOUT 900)
 endif()

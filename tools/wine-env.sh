@@ -31,33 +31,22 @@ export WINEARCH=win64
 export WINELOADER=/usr/lib/wine/wine64
 wine() { /usr/lib/wine/wine64 "$@"; }
 
-free_display() {
-  local n
-  for n in $(seq 90 199); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then echo "$n"; return 0; fi
-  done
-  return 1
-}
-
 case "$cmd" in
 setup)
   "$0" cleanup "$dir" >/dev/null 2>&1
   rm -rf "$dir"; mkdir -p "$dir" "$WINEPREFIX"
-  # Several runs may start at once: if another Xvfb takes the display first,
-  # ours exits and the next free number is tried.
-  started=0
-  for _ in 1 2 3 4 5; do
-    n=$(free_display) || { echo "no free X display" >&2; exit 1; }
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
-    pid=$!
-    for _ in $(seq 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$pid" 2>/dev/null && { started=1; break; }
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    [ $started = 1 ] && break
+  # Xvfb picks a free display number itself and writes it to the file once
+  # it listens: runs that start at the same moment cannot end up sharing one.
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  pid=$!
+  n=
+  for _ in $(seq 200); do
+    # the number is complete once its line ends
+    if [ "$(wc -l <"$dir/display")" -ge 1 ]; then n=$(tr -dc 0-9 <"$dir/display"); break; fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
   done
-  [ $started = 1 ] || { echo "Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
+  [ -n "$n" ] || { echo "Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
   echo "XVFB_PID=$pid" >"$dir/env"
   echo "export DISPLAY=:$n" >>"$dir/env"
   # shellcheck disable=SC1091

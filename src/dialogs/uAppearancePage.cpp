@@ -95,7 +95,7 @@ HBRUSH ColorPreviewBrush(const TManager& m, HDC dc) {
     if (!m.PreviewBrush.Get()) return nullptr;
     SetTextColor(dc, m.PreviewText);
     SetBkColor(dc, m.PreviewBack);
-    return static_cast<HBRUSH>(m.PreviewBrush.Get());
+    return m.PreviewBrush.Get();
 }
 
 void PickBackground(TManager& m) { PickColor(m, kIdBackground); }

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 
+#include "base/uWin.h"
 #include "i18n/uI18n.h"
 #include "settings/uSettingsRules.h"
 
@@ -23,23 +24,6 @@ constexpr int kPageFont = 1;
 constexpr int kPageAppearance = 2;
 constexpr int kPageGeneral = 3;
 constexpr int kPageCount = 4;
-
-// Owns one GDI object: deleted when replaced and when the owner goes.
-class TGdiObject {
-public:
-    TGdiObject() = default;
-    ~TGdiObject() { Reset(); }
-    TGdiObject(const TGdiObject&) = delete;
-    TGdiObject& operator=(const TGdiObject&) = delete;
-    HGDIOBJ Get() const { return h_; }
-    void Reset(HGDIOBJ h = nullptr) {
-        if (h_) DeleteObject(h_);
-        h_ = h;
-    }
-
-private:
-    HGDIOBJ h_ = nullptr;
-};
 
 struct TManager {
     HWND Dialog = nullptr;
@@ -58,8 +42,8 @@ struct TManager {
     TLanguageList Languages;
 
     // Font and Appearance previews.
-    TGdiObject PreviewFont;
-    TGdiObject PreviewBrush;
+    TGdiObject<HFONT> PreviewFont;
+    TGdiObject<HBRUSH> PreviewBrush;
     COLORREF PreviewBack = 0;
     COLORREF PreviewText = 0;
 };

@@ -228,7 +228,7 @@ TEST(TermWindow, KeysForwardedAndSendHistory) {
     for (HWND target : {edit, f.Output(), f.Control(127), info.hwndItem}) {
         f.ListerKeys.clear();
         SetFocus(target);
-        PressKey(target, 'Q');
+        TypeKey(target, 'Q');
         const auto& keys = f.ListerKeys;
         ASSERT_EQ(keys.size(), 2u) << ClassOf(target).c_str();
         EXPECT_TRUE(keys[0].message == WM_KEYDOWN && keys[1].message == WM_KEYUP &&
@@ -248,7 +248,7 @@ TEST(TermWindow, KeysForwardedAndSendHistory) {
     for (auto* line : {u"first", u"second", u"second", u"third"}) f.Term().PushHistory(line);
     std::wstring seen;
     for (WPARAM vk : {VK_UP, VK_UP, VK_UP, VK_UP, VK_DOWN, VK_DOWN, VK_DOWN, VK_UP}) {
-        PressKey(edit, vk);
+        TypeKey(edit, vk);
         seen += TextOf(edit) + L",";
     }
     EXPECT_EQ(seen, L"third,second,first,first,second,third,,third,");

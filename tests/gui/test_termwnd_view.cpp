@@ -68,9 +68,9 @@ TEST(TermView, ScrollingWheelAndAutoscroll) {
                                 after(WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(-360)))}),
               (std::vector<int>{up, up - 6, up - 6, up + 3}));
     SetCtrlDown(true);
-    PressKey(out, VK_HOME);
+    TypeKey(out, VK_HOME);
     const int home = t.TopRow();
-    PressKey(out, VK_END);
+    TypeKey(out, VK_END);
     SetCtrlDown(false);
     EXPECT_TRUE(home == 0 && t.TopRow() == t.LastTopRow());
     EXPECT_TRUE(IsDlgButtonChecked(f.Main(), kIdAutoscroll));
@@ -112,9 +112,9 @@ TEST(TermView, SelectionCopiedExactlyInTextAndHexViews) {
     EXPECT_EQ(GetCapture(), nullptr);
     SetFocus(f.Output());
     SetCtrlDown(true);
-    PressKey(f.Output(), 'C');
+    TypeKey(f.Output(), 'C');
     Drag(f, 3, 1, 3, 1);
-    PressKey(f.Output(), 'C');
+    TypeKey(f.Output(), 'C');
     SetCtrlDown(false);
     EXPECT_FALSE(t.HasSelection());
     EXPECT_EQ(ClipboardText(), L"pha\r\n[12:34:56.789] bravo");
@@ -206,25 +206,29 @@ TEST(TermView, ColoursOnTheCharacterGrid) {
     EXPECT_GT(ink, 0) << "header drawn, scrolled sideways";
 }
 
+namespace {
+int g_paints = 0;
+// CALLBACK: on i386 a lambda does not convert to a subclass procedure.
+LRESULT CALLBACK CountPaints(HWND h, UINT m, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
+    g_paints += m == WM_PAINT;
+    return DefSubclassProc(h, m, w, l);
+}
+}  // namespace
+
 TEST(TermView, BurstPaintsOnceAndSettingsFollowTheTick) {
     TTermFixture f;
     TTermWindow& t = f.Term();
-    static int paints = 0;
-    SUBCLASSPROC count = [](HWND h, UINT m, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
-        paints += m == WM_PAINT;
-        return DefSubclassProc(h, m, w, l);
-    };
     UpdateWindow(f.Output());
-    SetWindowSubclass(f.Output(), count, 1, 0);
-    paints = 0;
+    SetWindowSubclass(f.Output(), CountPaints, 1, 0);
+    g_paints = 0;
     for (int i = 0; i < 50; ++i) {
         t.Model().Feed("burst\r\n", 7);
         t.ShowNewOutput();
     }
-    EXPECT_EQ(paints, 0) << "nothing paints outside WM_PAINT";
+    EXPECT_EQ(g_paints, 0) << "nothing g_paints outside WM_PAINT";
     PumpFor(100);
-    EXPECT_EQ(paints, 1);
-    RemoveWindowSubclass(f.Output(), count, 1);
+    EXPECT_EQ(g_paints, 1);
+    RemoveWindowSubclass(f.Output(), CountPaints, 1);
 
     // Font, colours and hex width come from the settings on the one-second tick;
     // a change of the name's letter case alone rebuilds the font too.

@@ -83,7 +83,7 @@ void SetCtrlDown(bool down) {
     SetKeyboardState(state);
 }
 
-void PressKey(HWND target, WPARAM vk) {
+void TypeKey(HWND target, WPARAM vk) {
     const LPARAM scan = LPARAM(MapVirtualKeyW(UINT(vk), MAPVK_VK_TO_VSC)) << 16;
     PostMessageW(target, WM_KEYDOWN, vk, 1 | scan);
     PostMessageW(target, WM_KEYUP, vk, 1 | scan | (LPARAM(3) << 30));

@@ -54,7 +54,7 @@ private:
 void SetCtrlDown(bool down);
 // Posts a key's down and up to a window and pumps (the pump translates the
 // key-down into its character, as a message loop does).
-void PressKey(HWND target, WPARAM vk);
+void TypeKey(HWND target, WPARAM vk);
 std::wstring ClipboardText();
 
 // The view painted off-screen, read pixel by pixel.
