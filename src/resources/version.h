@@ -12,7 +12,9 @@
 #define KL_STRING2(x) #x
 #define KL_STRING(x) KL_STRING2(x)
 #define KL_VERSION KL_VERSION_MAJOR, KL_VERSION_MINOR, KL_VERSION_PATCH, 0
-#define KL_VERSION_TEXT \
-    KL_STRING(KL_VERSION_MAJOR) "." KL_STRING(KL_VERSION_MINOR) "." KL_STRING(KL_VERSION_PATCH)
+// The record's fourth number is always 0; its text spells all four.
+#define KL_VERSION_TEXT                                                                        \
+    KL_STRING(KL_VERSION_MAJOR) "." KL_STRING(KL_VERSION_MINOR) "." KL_STRING(KL_VERSION_PATCH) \
+        ".0"
 
 #endif

@@ -48,8 +48,11 @@ key() { sed -n "s/^$1=\(.*\)\r\$/\1/p" "$inf"; }
   bad "kestrelink.wfx64 is not the x86-64 DLL"
 grep -q "lister plugin" "$work/unpacked/readme.txt" || bad "the readme says nothing about the lister"
 
-out=$(host --install "$(winpath "$zip")" --into "$(winpath "$work/installed")" --list 2>&1)
+# Reports go through files: a process Wine starts on the host's behalf may
+# keep a pipe open long after the host ended.
+host --install "$(winpath "$zip")" --into "$(winpath "$work/installed")" --list >"$work/host.out" 2>&1
 code=$?
+out=$(cat "$work/host.out")
 [ $code = 0 ] || bad "host --install exit code $code"
 grep -q "install: type=wfx file=kestrelink.wfx version=$version" <<<"$out" || bad "host install report"
 grep -q 'installed\\kestrelink.wfx64$' <<<"$out" || bad "host did not load the .wfx64"
@@ -64,16 +67,21 @@ work = sys.argv[1]
 with zipfile.ZipFile(f"{work}/escape.zip", "w") as z:
     z.writestr("pluginst.inf", "[plugininstall]\r\nfile=x.wfx\r\n")
     z.writestr("../escaped.txt", "outside")
+with zipfile.ZipFile(f"{work}/device.zip", "w") as z:
+    z.writestr("pluginst.inf", "[plugininstall]\r\nfile=x.wfx\r\n")
+    z.writestr("languages/.. /COM1.txt", "to a serial port")
 with zipfile.ZipFile(f"{work}/damaged.zip", "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("pluginst.inf", "[plugininstall]\r\nfile=x.wfx\r\n" + "padding " * 200)
 data = bytearray(open(f"{work}/damaged.zip", "rb").read())
 data[60] ^= 0x55  # inside the compressed data of the only entry
 open(f"{work}/damaged.zip", "wb").write(data)
 PY
-for case in escape:"points outside" damaged:"is damaged\|not a zip"; do
+for case in escape:"not a plain file name" device:"not a plain file name" damaged:"is damaged"; do
   name=${case%%:*}
-  out=$(host --install "$(winpath "$work/$name.zip")" --into "$(winpath "$work/$name")" --list 2>&1)
+  host --install "$(winpath "$work/$name.zip")" --into "$(winpath "$work/$name")" --list \
+    >"$work/$name.out" 2>&1
   code=$?
+  out=$(cat "$work/$name.out")
   [ $code = 1 ] || bad "$name.zip: exit code $code"
   grep -q "${case#*:}" <<<"$out" || bad "$name.zip: $out"
   [ ! -e "$work/$name" ] || bad "$name.zip: the install folder was created"

@@ -34,11 +34,23 @@ THostRun::THostRun(const std::wstring& args) {
     } else {
         ADD_FAILURE() << "cannot start kl_host.exe, error " << GetLastError();
     }
-    CloseHandle(write);  // the reader sees the end once the host (and its children) closed theirs
+    CloseHandle(write);
+    // Not read to the pipe's end: a process Wine starts on the host's behalf
+    // (the desktop's explorer.exe, when none runs) inherits the write end and
+    // outlives the host. The reader takes what is there until the host has
+    // ended and the pipe is empty.
     reader_ = std::thread([this] {
         char buf[4096];
-        DWORD got = 0;
-        while (ReadFile(read_, buf, sizeof buf, &got, nullptr) && got) output_.append(buf, got);
+        for (;;) {
+            DWORD ready = 0, got = 0;
+            const bool ok = PeekNamedPipe(read_, nullptr, 0, nullptr, &ready, nullptr);
+            if (ok && ready && ReadFile(read_, buf, sizeof buf, &got, nullptr) && got) {
+                output_.append(buf, got);
+                continue;
+            }
+            if (!ok || ended_) break;
+            Sleep(10);
+        }
     });
 }
 
@@ -57,12 +69,14 @@ int THostRun::Wait(DWORD timeoutMs) {
         CloseHandle(process_);
         process_ = nullptr;
     }
+    ended_ = true;
     if (reader_.joinable()) reader_.join();
     return code;
 }
 
 THostRun::~THostRun() {
     if (process_) Wait(30000);
+    ended_ = true;
     if (reader_.joinable()) reader_.join();
     if (read_) CloseHandle(read_);
 }

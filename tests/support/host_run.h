@@ -34,6 +34,7 @@ private:
     HANDLE process_ = nullptr;
     HANDLE read_ = nullptr;
     DWORD pid_ = 0;
+    std::atomic<bool> ended_{false};
     std::thread reader_;
     std::string output_;
 };

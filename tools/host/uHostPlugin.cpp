@@ -19,6 +19,8 @@ struct TPathBuf {
     WCHAR buf[MAX_PATH] = {};
 };
 
+constexpr size_t kMaxEntries = 100000;
+
 std::wstring Remote(const std::wstring& name) { return L"\\" + name; }
 
 template <class F>
@@ -102,11 +104,12 @@ std::vector<TEntry> TLoadedPlugin::List(DWORD& error) const {
         error = GetLastError();
         return entries;
     }
+    // A listing that never ends is cut off rather than followed forever.
     do {
         fd.cFileName[MAX_PATH - 1] = 0;  // a plugin that overran the name is cut, not trusted
         entries.push_back({fd.cFileName, fd.nFileSizeLow});
         fd = {};
-    } while (api_.FsFindNextW(h, &fd));
+    } while (entries.size() < kMaxEntries && api_.FsFindNextW(h, &fd));
     api_.FsFindClose(h);
     return entries;
 }

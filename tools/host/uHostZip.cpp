@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwctype>
 
 namespace host {
 
@@ -236,20 +237,31 @@ std::wstring DecodeName(const std::string& raw, bool utf8) {
     return w;
 }
 
-// A relative path of plain parts: no root, no drive, no "." or "..", no
-// characters Windows would read as a device or a stream.
+// A device name as a path part ("COM1", "nul.txt") opens the device, not a file.
+bool DeviceName(const std::wstring& part) {
+    std::wstring base = part.substr(0, part.find(L'.'));
+    for (auto& c : base) c = towupper(c);
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
+    return base.size() == 4 && (base.rfind(L"COM", 0) == 0 || base.rfind(L"LPT", 0) == 0) &&
+           base[3] >= L'0' && base[3] <= L'9';
+}
+
+// A relative path of plain parts: no root, no drive, no stream, no part that
+// Windows would shorten to "." or ".." (it drops trailing dots and spaces), no
+// device. Anything else could write outside the install folder.
 bool SafeName(const std::wstring& name) {
     if (name.empty() || name[0] == L'\\') return false;
+    if (name.find_first_of(L":*?\"<>|") != std::wstring::npos) return false;
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = name.find(L'\\', start);
         if (end == std::wstring::npos) end = name.size();
         const std::wstring part = name.substr(start, end - start);
-        if (part == L"." || part == L"..") return false;
-        if (part.empty() && end != name.size()) return false;
+        if (part.empty() || part.back() == L'.' || part.back() == L' ' || DeviceName(part))
+            return false;
         start = end + 1;
     }
-    return name.find_first_of(L":*?\"<>|") == std::wstring::npos;
+    return true;
 }
 
 bool ReadAll(const std::wstring& path, std::string& bytes, std::wstring& error) {
@@ -300,7 +312,8 @@ bool ReadDirectory(const std::string& zip, std::vector<TZipEntry>& entries, std:
         e.Directory = !name.empty() && name.back() == L'\\';
         if (e.Directory) name.pop_back();
         if (!SafeName(name)) {
-            error = L"refused: the entry name \"" + name + L"\" points outside the install folder";
+            error = L"refused: the entry name \"" + name +
+                    L"\" is not a plain file name inside the install folder";
             return false;
         }
         if (flags & kFlagEncrypted) {
