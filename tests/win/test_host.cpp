@@ -90,6 +90,13 @@ TEST(HostWithFakePlugin, ExecuteFollowsOnlyTheRefreshCommand) {
     EXPECT_TRUE(Has(out, "folder re-read, 4 entries")) << out;
     EXPECT_EQ(Host(L"--exec properties beta " + Quoted(FakePlugin()), out), 4);
     EXPECT_TRUE(Has(out, "-> 1")) << out;
+    // "open" of a port shows the plugin's own terminal, owned by the main window.
+    EXPECT_EQ(Host(L"--exec open beta --until-data --wait 60000 " + Quoted(FakePlugin()), out), 0);
+    EXPECT_TRUE(Has(out, "FsExecuteFileW(\"\\beta  Device\", \"open\") -> 0")) << out;
+    EXPECT_TRUE(Has(out,
+                    "terminal \"Kestrelink - beta\": window KestrelinkWindow\n"
+                    "  status: connected to beta\n  counters: Rx: 3"))
+        << out;
 }
 
 TEST(HostWithFakePlugin, CtrlQForwardedFromTheTerminalClosesTheQuickView) {

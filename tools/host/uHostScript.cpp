@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "uHostShot.h"
 
@@ -14,6 +15,9 @@ namespace {
 // and the traffic counters ("Rx: N   Tx: M").
 constexpr int kTerminalStatusId = 133;
 constexpr int kTerminalCountersId = 134;
+// The class of the plugin's terminal windows; "open" makes one a top-level
+// window owned by the host's main window.
+constexpr wchar_t kTerminalClass[] = L"KestrelinkWindow";
 // After the data arrived, a little longer for the pictures to show a few lines.
 constexpr DWORD kSettleAfterDataMs = 1500;
 
@@ -62,6 +66,43 @@ bool ShowsReceived(const std::wstring& counters) {
     return false;
 }
 
+struct TOwned {
+    HWND Owner;
+    std::vector<HWND> Found;
+};
+
+BOOL CALLBACK FindOwnedTerminal(HWND hwnd, LPARAM lp) {
+    auto* f = reinterpret_cast<TOwned*>(lp);
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    if (GetWindow(hwnd, GW_OWNER) == f->Owner && lstrcmpW(cls, kTerminalClass) == 0 &&
+        IsWindowVisible(hwnd))
+        f->Found.push_back(hwnd);
+    return TRUE;
+}
+
+// The plugin's stand-alone terminals: what "open" showed.
+std::vector<HWND> OwnedTerminals(const THostWindow& window) {
+    TOwned f = {window.Handle(), {}};
+    EnumThreadWindows(GetCurrentThreadId(), FindOwnedTerminal, reinterpret_cast<LPARAM>(&f));
+    return f.Found;
+}
+
+// Every terminal the plugin shows: in lister windows, in Quick View, and the
+// stand-alone ones.
+std::vector<TViewReport> AllReports(const THostWindow& window) {
+    std::vector<TViewReport> reports;
+    for (const TView* v : window.Listers()) reports.push_back(ReportOf(L"lister", *v));
+    if (const TView* q = window.QuickView()) reports.push_back(ReportOf(L"quick view", *q));
+    for (HWND t : OwnedTerminals(window)) {
+        TView v;
+        v.Frame = v.Plugin = t;
+        v.Entry = TextOf(t);
+        reports.push_back(ReportOf(L"terminal", v));
+    }
+    return reports;
+}
+
 // The wait of a scripted run: messages pumped (the plugin's timers, dialogs
 // and connections live on this thread) until the time is up or, with
 // --until-data, a little after every view shows data.
@@ -78,8 +119,7 @@ void Wait(THostWindow& window, const TOptions& options) {
         }
         if (options.UntilData && !settled) {
             bool all = true;
-            for (const TView* v : window.Listers()) all = all && ReportOf(L"", *v).Data;
-            if (const TView* q = window.QuickView()) all = all && ReportOf(L"", *q).Data;
+            for (const auto& r : AllReports(window)) all = all && r.Data;
             if (all) {
                 settled = true;
                 end = std::min(end, GetTickCount64() + kSettleAfterDataMs);
@@ -101,10 +141,13 @@ std::wstring ShotName(const std::wstring& file, int index) {
 bool TakePictures(THostWindow& window, const std::wstring& file) {
     bool ok = SaveWindowPicture(window.Handle(), file);
     Say("picture: " + Utf8(file) + (ok ? "" : " (FAILED)"));
+    std::vector<HWND> frames;
+    for (const TView* v : window.Listers()) frames.push_back(v->Frame);
+    for (HWND t : OwnedTerminals(window)) frames.push_back(t);
     int index = 0;
-    for (const TView* v : window.Listers()) {
+    for (HWND frame : frames) {
         const std::wstring name = ShotName(file, ++index);
-        const bool saved = SaveWindowPicture(v->Frame, name);
+        const bool saved = SaveWindowPicture(frame, name);
         Say("picture: " + Utf8(name) + (saved ? "" : " (FAILED)"));
         ok = ok && saved;
     }
@@ -148,9 +191,7 @@ int RunView(THostWindow& window, const TLoadedPlugin& plugin, const std::wstring
 }
 
 void ReportViews(THostWindow& window, bool& allData) {
-    std::vector<TViewReport> reports;
-    for (const TView* v : window.Listers()) reports.push_back(ReportOf(L"lister", *v));
-    if (const TView* q = window.QuickView()) reports.push_back(ReportOf(L"quick view", *q));
+    const std::vector<TViewReport> reports = AllReports(window);
     allData = !reports.empty();
     for (const auto& r : reports) {
         Say(Utf8(r.Label) + " \"" + Utf8(r.Entry) + "\": window " + Utf8(r.WindowClass));
@@ -287,10 +328,9 @@ int RunScript(THostWindow& window, const TLoadedPlugin& plugin, const TOptions& 
     bool allData = false;
     ReportViews(window, allData);
     if (o.UntilData && !allData) {
-        Say(window.Listers().empty() && !window.QuickView()
-                ? std::string("no terminal was open to show received data")
-                : "not every terminal showed received data within " + std::to_string(o.WaitMs) +
-                      " ms");
+        Say(AllReports(window).empty() ? std::string("no terminal was open to show received data")
+                                       : "not every terminal showed received data within " +
+                                             std::to_string(o.WaitMs) + " ms");
         keep(kExitNoData);
     }
     if (!o.Screenshot.empty() && !TakePictures(window, o.Screenshot)) keep(kExitFailed);

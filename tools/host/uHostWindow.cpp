@@ -442,6 +442,12 @@ std::vector<const TView*> THostWindow::Listers() const {
     return out;
 }
 
+TView* THostWindow::ListerOf(HWND frame) {
+    for (const auto& v : listers_)
+        if (v->Frame == frame) return v.get();
+    return nullptr;
+}
+
 void THostWindow::OnListerClose(HWND frame) {
     auto it = std::find_if(listers_.begin(), listers_.end(),
                            [&](const auto& v) { return v->Frame == frame; });
@@ -459,8 +465,11 @@ LRESULT CALLBACK THostWindow::ListerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
     if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
         case WM_SIZE:
-            for (const auto& v : self->listers_)
-                if (v->Frame == hwnd) FitChild(hwnd, v->Plugin);
+            if (TView* v = self->ListerOf(hwnd)) FitChild(hwnd, v->Plugin);
+            return 0;
+        case WM_SETFOCUS:
+            // The keyboard belongs to what the plugin shows in the lister.
+            if (TView* v = self->ListerOf(hwnd); v && v->Plugin) SetFocus(v->Plugin);
             return 0;
         case WM_KEYDOWN:
             if (wp == VK_ESCAPE) PostMessageW(hwnd, WM_CLOSE, 0, 0);

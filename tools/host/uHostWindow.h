@@ -95,6 +95,7 @@ private:
     void OnPaneKey(WPARAM key);
     void OnPanePaint(HWND pane);
     void OnListerClose(HWND frame);
+    TView* ListerOf(HWND frame);
 
     std::wstring SelectedEntry() const;
     void SelectEntry(const std::wstring& name);

@@ -1,8 +1,8 @@
 // A plugin of the smallest useful kind, for the stand-in host's own tests:
 // three entries, descriptor files starting "FK", a refresh request on "open"
-// of alpha, and a lister window that reports the mode it found (own lister
-// window or Quick View), shows traffic counters and forwards Ctrl+Q from its
-// edit line to the window it was loaded into. No icons of its own.
+// of alpha, a stand-alone terminal on "open" of beta, and a lister window that reports the mode it
+// found (own lister window or Quick View), shows traffic counters and forwards Ctrl+Q from its edit
+// line to the window it was loaded into. No icons of its own.
 #include <windows.h>
 
 #include <string>
@@ -77,7 +77,23 @@ int __stdcall FsGetFileW(WCHAR* remote, WCHAR* local, int, void*) {
     return 0;
 }
 
+// "open" on beta: a stand-alone terminal owned by the host's main window.
+int OpenTerminal(HWND mainWin) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.lpszClassName = L"KestrelinkWindow";
+    RegisterClassW(&wc);
+    HWND t =
+        CreateWindowExW(0, wc.lpszClassName, L"Kestrelink - beta", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                        40, 40, 440, 120, mainWin, nullptr, nullptr, nullptr);
+    Child(t, L"STATIC", L"connected to beta", 133, 8);
+    Child(t, L"STATIC", L"Rx: 3   Tx: 0", 134, 36);
+    return t ? 0 : 1;
+}
+
 int __stdcall FsExecuteFileW(HWND mainWin, WCHAR* remote, WCHAR* verb) {
+    if (lstrcmpiW(verb, L"open") == 0 && NameOf(remote) == L"beta  Device")
+        return OpenTerminal(mainWin);
     if (lstrcmpiW(verb, L"open") != 0 || NameOf(remote) != L"alpha") return 1;
     g_entries.push_back(L"added by open");
     PostMessageW(mainWin, WM_USER + 51, 541, 0);  // another command: not a refresh
