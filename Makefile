@@ -1,6 +1,8 @@
 # Kestrelink: the front door.
 #   make test   install what is missing, build everything, run every test (ctest)
-#   make run    build, then run the stand-in host under Wine against the x86-64 DLL
+#   make run    build, then the stand-in host under Wine with a demo telnet server and serial
+#               device (headless without $DISPLAY: pictures and a summary in build/demo)
+#   make dist   the plugin package for the installer: build/dist/kestrelink-VERSION.zip
 #   make bench  benchmarks: the pure core (native) and the TCP backend (under Wine)
 #   make screens  render the windows under Wine into $(BUILD)/screens/*.png (96 and 144 DPI)
 #   make fuzz   libFuzzer targets under ASan/UBSan, FUZZ_SECONDS each (default 60)
@@ -14,7 +16,7 @@ BUILD ?= build
 FUZZ_SECONDS ?= 60
 GEN := -G Ninja
 
-.PHONY: all setup build native win64 win32 test run bench fuzz screens clean
+.PHONY: all setup build native win64 win32 test run dist bench fuzz screens clean
 
 all: build
 
@@ -41,6 +43,9 @@ test: build
 
 run: win64
 	tools/run-host.sh $(BUILD)/win64
+
+dist: win64 win32
+	tools/dist.sh $(BUILD)/win64 $(BUILD)/win32 $(BUILD)/dist
 
 bench: native win64
 	tools/run-bench.sh $(BUILD)/native

@@ -11,8 +11,9 @@ set(KL_RC ${CMAKE_SOURCE_DIR}/src/resources/kestrelink.rc)
 set(KL_DLL_EXTRA)
 if(EXISTS ${KL_RC})
   list(APPEND KL_DLL_EXTRA ${KL_RC})
-  # windres reports no dependencies: rebuild when an icon changes
-  file(GLOB KL_ICONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/resources/*.ico)
+  # windres reports no dependencies: rebuild when an icon or the version changes
+  file(GLOB KL_ICONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/resources/*.ico
+       ${CMAKE_SOURCE_DIR}/src/resources/version.h)
   set_source_files_properties(${KL_RC} PROPERTIES OBJECT_DEPENDS "${KL_ICONS}")
 endif()
 add_library(kestrelink SHARED ${CMAKE_SOURCE_DIR}/src/plugin/kestrelink.def ${KL_DLL_EXTRA})

@@ -81,9 +81,33 @@ endforeach()
 
 file(GLOB KL_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/host/*.cpp)
 add_executable(kl_host ${KL_HOST_SOURCES})
-target_link_libraries(kl_host PRIVATE kl_core user32 gdi32)
+target_link_libraries(kl_host PRIVATE kl_core user32 gdi32 comctl32)
 target_include_directories(kl_host PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_link_options(kl_host PRIVATE -municode)
+
+# The host's own tests drive it against a minimal plugin of their own as well
+# as against the real library.
+add_library(kl_fake_plugin SHARED ${CMAKE_SOURCE_DIR}/tests/support/fakeplugin/fake_plugin.cpp
+            ${CMAKE_SOURCE_DIR}/tests/support/fakeplugin/fake_plugin.def)
+set_target_properties(kl_fake_plugin PROPERTIES PREFIX "" OUTPUT_NAME fake_plugin)
+target_link_options(kl_fake_plugin PRIVATE -Wl,--enable-stdcall-fixup -Wl,--kill-at)
+target_link_libraries(kl_fake_plugin PRIVATE user32)
+# The plugin package (make dist) from both trees, installed by the host.
+if(NOT P)
+  add_test(NAME dist.package
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/support/check-dist.sh ${CMAKE_BINARY_DIR}
+                   ${CMAKE_BINARY_DIR}/../win32 ${KL_WINE_DIR} ${KL_OBJDUMP})
+  set_tests_properties(dist.package PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+                       SKIP_RETURN_CODE 77)
+endif()
+if(TEST ${P}win.test_host)
+  add_dependencies(test_host kl_host kl_fake_plugin)
+  set_property(TEST ${P}win.test_host APPEND PROPERTY ENVIRONMENT
+               "KL_HOST=$<TARGET_FILE:kl_host>;KL_FAKE_PLUGIN=$<TARGET_FILE:kl_fake_plugin>")
+  # It types Ctrl+Q through the prefix's one keyboard: no other window may
+  # take the focus meanwhile.
+  set_tests_properties(${P}win.test_host PROPERTIES RUN_SERIAL TRUE)
+endif()
 
 # Serial tests: socat pty pairs linked as COM ports into the run's prefix
 # (tests/support/serial-pairs.sh); the test reads the pairs from KL_SERIAL_PAIRS.
