@@ -104,9 +104,9 @@ if(TEST ${P}win.test_host)
   add_dependencies(test_host kl_host kl_fake_plugin)
   set_property(TEST ${P}win.test_host APPEND PROPERTY ENVIRONMENT
                "KL_HOST=$<TARGET_FILE:kl_host>;KL_FAKE_PLUGIN=$<TARGET_FILE:kl_fake_plugin>")
-  # It types Ctrl+Q through the prefix's one keyboard: no other window may
-  # take the focus meanwhile.
-  set_tests_properties(${P}win.test_host PROPERTIES RUN_SERIAL TRUE)
+  # It types Ctrl+Q through the display's one keyboard: it takes its turn
+  # with the window tests, so no other window takes the focus meanwhile.
+  set_tests_properties(${P}win.test_host PROPERTIES RESOURCE_LOCK ${P}display)
 endif()
 
 # Serial tests: socat pty pairs linked as COM ports into the run's prefix

@@ -49,14 +49,9 @@ await() {
 
 rm -rf "$out"
 mkdir -p "$plugin"
-"$root/tools/wine-env.sh" setup "$wine_dir" >/dev/null || exit 1
-# Without a window manager Wine draws the window frames itself, so the
-# pictures show title bars.
-wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-if [ $headless = 0 ]; then
-  # The prefix's own Xvfb stays unused: the host shows on the user's display.
-  sed -i "s|^export DISPLAY=.*|export DISPLAY=$user_display|" "$wine_dir/env"
-fi
+# With a display the host shows there; without one on the prefix's own Xvfb.
+keep=; [ $headless = 0 ] && keep=keep
+KL_WINE_DISPLAY=$keep "$root/tools/wine-env.sh" setup "$wine_dir" >/dev/null || exit 1
 
 python3 "$root/tools/demo/telnet_server.py" --port-file "$out/telnet.port" >"$out/telnet.log" 2>&1 &
 pids+=($!)

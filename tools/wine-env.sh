@@ -35,6 +35,11 @@ case "$cmd" in
 setup)
   "$0" cleanup "$dir" >/dev/null 2>&1
   rm -rf "$dir"; mkdir -p "$dir" "$WINEPREFIX"
+  # KL_WINE_DISPLAY=keep: the caller's own display instead of a private one
+  # (make run in a desktop session).
+  if [ "${KL_WINE_DISPLAY:-}" = keep ] && [ -n "${DISPLAY:-}" ]; then
+    printf 'XVFB_PID=\nexport DISPLAY=%s\n' "$DISPLAY" >"$dir/env"
+  else
   # Xvfb picks a free display number itself and writes it to the file once
   # it listens: runs that start at the same moment cannot end up sharing one.
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
@@ -49,6 +54,7 @@ setup)
   [ -n "$n" ] || { echo "Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
   echo "XVFB_PID=$pid" >"$dir/env"
   echo "export DISPLAY=:$n" >>"$dir/env"
+  fi
   # shellcheck disable=SC1091
   . "$dir/env"
   wineserver -p >/dev/null 2>&1 </dev/null   # stays up for the whole run: no restart per test
@@ -113,7 +119,7 @@ cleanup)
     # shellcheck disable=SC1091
     . "$dir/env"
     wineserver -k 2>/dev/null
-    kill "$XVFB_PID" 2>/dev/null
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   fi
   chattr -i "$dir/readonly" "$dir/readonly/kestrelink.ini" 2>/dev/null
   chmod -R u+w "$dir/readonly" 2>/dev/null
