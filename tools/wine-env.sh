@@ -111,8 +111,16 @@ run)
     exec unshare -Urm "$(cd "$(dirname "$0")/.." && pwd)/tools/i386-emulated.sh" \
       /usr/lib/wine/wine64 "$exe" "$@" ;;
   esac
-  wine "$exe" "$@"
-  exit $?
+  # Output goes through a file, not straight to the caller's pipe: a Wine
+  # process the program happens to start (the desktop's explorer.exe, when it
+  # had ended) inherits the descriptors and outlives the program, and a
+  # caller reading the pipe to its end (ctest) would wait for it.
+  out=$(mktemp "$dir/run.XXXXXX")
+  wine "$exe" "$@" >"$out" 2>&1
+  rc=$?
+  cat "$out"
+  rm -f "$out"
+  exit $rc
   ;;
 cleanup)
   if [ -f "$dir/env" ]; then
