@@ -156,3 +156,20 @@ target_link_libraries(bench_paint PRIVATE kl_win)
 if(TEST ${P}gui.test_termwnd_gdi)
   set_tests_properties(${P}gui.test_termwnd_gdi PROPERTIES TIMEOUT 900)
 endif()
+
+# Lister terminals on a serial port use the serial fixture's "general" pair,
+# which the backend's serial tests use too: they take turns.
+if(TEST ${P}gui.test_session_serial)
+  set_tests_properties(${P}gui.test_session_serial PROPERTIES FIXTURES_REQUIRED "${P}wine;${P}serial")
+  set_property(TEST ${P}gui.test_session_serial APPEND PROPERTY ENVIRONMENT
+               "KL_SERIAL_PAIRS=${KL_WINE_DIR}-serial/pairs")
+  set_property(TEST ${P}gui.test_session_serial APPEND PROPERTY RESOURCE_LOCK ${P}serialports)
+  set_property(TEST ${P}win.test_serial APPEND PROPERTY RESOURCE_LOCK ${P}serialports)
+endif()
+# A hundred lister terminals opened and closed on a live connection.
+if(TEST ${P}gui.test_lister_leaks)
+  set_tests_properties(${P}gui.test_lister_leaks PROPERTIES TIMEOUT 900)
+endif()
+# 256 MiB from a loopback peer into a terminal window; `make bench` runs it.
+add_executable(bench_firehose ${CMAKE_SOURCE_DIR}/bench/win/bench_firehose.cpp)
+target_link_libraries(bench_firehose PRIVATE kl_win psapi)

@@ -1,8 +1,12 @@
 #include "plugin/uPlugin.h"
 
 #include "base/uWin.h"
+#include "plugin/uDescriptor.h"
 #include "plugin/uDescriptorFile.h"
 #include "plugin/uFolder.h"
+#include "settings/uSettings.h"
+#include "termwnd/uListerGlue.h"
+#include "termwnd/uTermWnd.h"
 
 namespace {
 
@@ -15,6 +19,33 @@ R Guarded(R failure, F&& body) noexcept {
     } catch (...) {
         return failure;
     }
+}
+
+// Marks the empty window shown for the manage entry, so ListCloseWindow
+// tells it from a terminal.
+constexpr wchar_t kEmptyPreviewProp[] = L"KestrelinkEmptyPreview";
+
+HWND EmptyPreview(HWND parent) {
+    RECT rc = {};
+    GetClientRect(parent, &rc);
+    HWND hwnd = CreateWindowExW(WS_EX_NOPARENTNOTIFY, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0,
+                                rc.right, rc.bottom, parent, nullptr, ThisModule(), nullptr);
+    if (hwnd) SetPropW(hwnd, kEmptyPreviewProp, reinterpret_cast<HANDLE>(1));
+    return hwnd;
+}
+
+HWND LoadDescriptor(HWND parent, const std::u16string& file) {
+    std::string bytes;
+    TDescriptor d;
+    if (!ReadDescriptorFile(file, bytes) || !ParseDescriptor(bytes, d)) return nullptr;
+    if (d.Kind == kKindManage) return EmptyPreview(parent);
+    if (!d.Ini.empty()) SetSettingsPath(d.Ini);
+    TConnInfo conn;
+    conn.Name = d.Target;
+    conn.Host = d.Host;
+    conn.Port = d.Port;
+    conn.Mode = d.Mode;
+    return OpenEmbeddedTerminal(parent, d.Kind, d.Target, d.Display, conn);
 }
 
 HANDLE FindFailed() {
@@ -97,4 +128,26 @@ KL_EXPORT int FsExtractCustomIcon(char* RemoteName, int ExtractFlags, HICON* The
 KL_EXPORT int FsExtractCustomIconW(WCHAR* RemoteName, int ExtractFlags, HICON* TheIcon) {
     return Guarded(kFsIconUseDefault,
                    [&] { return ExtractEntryIcon(U(RemoteName), ExtractFlags, TheIcon); });
+}
+
+// The host offers every file its detect string matched; anything that is not
+// a valid descriptor is declined with NULL so its other lister plugins get it.
+KL_EXPORT HWND ListLoad(HWND ParentWin, char* FileToLoad, int) {
+    return Guarded<HWND>(nullptr,
+                         [&] { return LoadDescriptor(ParentWin, AnsiToWide(FileToLoad)); });
+}
+KL_EXPORT HWND ListLoadW(HWND ParentWin, WCHAR* FileToLoad, int) {
+    return Guarded<HWND>(nullptr, [&] { return LoadDescriptor(ParentWin, U(FileToLoad)); });
+}
+
+KL_EXPORT void ListCloseWindow(HWND ListWin) {
+    Guarded(0, [&] {
+        if (ListWin && IsWindow(ListWin) && GetPropW(ListWin, kEmptyPreviewProp)) {
+            RemovePropW(ListWin, kEmptyPreviewProp);
+            DestroyWindow(ListWin);
+        } else {
+            CloseEmbeddedTerminal(ListWin);
+        }
+        return 0;
+    });
 }

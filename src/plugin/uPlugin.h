@@ -26,3 +26,7 @@ KL_EXPORT BOOL FsDeleteFileW(WCHAR* RemoteName);
 
 KL_EXPORT int FsExtractCustomIcon(char* RemoteName, int ExtractFlags, HICON* TheIcon);
 KL_EXPORT int FsExtractCustomIconW(WCHAR* RemoteName, int ExtractFlags, HICON* TheIcon);
+
+KL_EXPORT HWND ListLoad(HWND ParentWin, char* FileToLoad, int ShowFlags);
+KL_EXPORT HWND ListLoadW(HWND ParentWin, WCHAR* FileToLoad, int ShowFlags);
+KL_EXPORT void ListCloseWindow(HWND ListWin);

@@ -289,23 +289,6 @@ void TTermWindow::ReleaseBackend() {
     connected_ = false;
 }
 
-void TTermWindow::LetGoSession() {
-    if (session_) {
-        session_->ReceivedCount = receivedCount_;
-        session_->SentCount = sentCount_;
-        session_->SendHistory = sendHistory_;
-        session_->HistoryPos = historyPos_;
-        if (session_->Kept) {
-            session_->Owner = nullptr;
-            session_->LastReleased = GetTickCount64();
-        } else {
-            delete session_;
-        }
-        session_ = nullptr;
-    }
-    model_ = &ownModel_;
-}
-
 void TTermWindow::StepHistory(int step) {
     if (sendHistory_.empty()) return;
     const int32_t n = int32_t(sendHistory_.size());
@@ -384,6 +367,15 @@ LRESULT TTermWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_KL_APPLY:
             OnApply(wp);
             return 0;
+        case WM_KL_RECEIVED:
+            OnReceived(wp);
+            return 0;
+        case WM_KL_ENDED:
+            OnEnded(wp, lp);
+            return 0;
+        case WM_KL_CONNECTED:
+            OnConnected(wp);
+            return 0;
         default:
             return DefWindowProcW(hwnd, msg, wp, lp);
     }
@@ -437,7 +429,15 @@ void TTermWindow::SaveWindowPlacement() {
     WINDOWPLACEMENT wp = {};
     wp.length = sizeof wp;
     if (!GetWindowPlacement(mainWnd_, &wp)) return;
-    const RECT& r = wp.rcNormalPosition;
+    // The normal rectangle is in work-area coordinates, while the window is
+    // created again at screen coordinates: stored as they are, it would move
+    // by the taskbar's size on every reopen when the taskbar is at the top or
+    // left. Stored in screen coordinates, it comes back where it was.
+    RECT r = wp.rcNormalPosition;
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    if (GetMonitorInfoW(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &mi))
+        OffsetRect(&r, mi.rcWork.left - mi.rcMonitor.left, mi.rcWork.top - mi.rcMonitor.top);
     WriteWindowPlacement(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
@@ -452,6 +452,13 @@ void TTermWindow::PostApply(WPARAM clicked) {
 
 void TTermWindow::OnCommand(int id, int code) {
     switch (id) {
+        case kIdConnect:
+            if (code == BN_CLICKED) ToggleConnection();
+            break;
+        case kIdSend:
+            // Enter in the edit line posts this with no notification code.
+            if (code == BN_CLICKED) Send();
+            break;
         case kIdBaud:
             if (code == CBN_SELCHANGE) {
                 // The box's edit part still shows the old text at this point.
@@ -556,6 +563,7 @@ void TTermWindow::OnTimer(UINT_PTR id) {
         case kTimerSettings:
             LoadTerminalFont();
             LoadAppearance();
+            ReconnectIfDue();
             break;
         default:
             break;

@@ -255,6 +255,30 @@ public:
     int32_t ContentWidth() const;
     std::u16string RowText(int32_t row) const;
 
+    // --- Session control (uSession.cpp) ---
+    // Loads a port (kind 0) or connection (kind 1) into the window; also
+    // switches the stand-alone window to another one. Mode: 0 stand-alone,
+    // 1 lister window, 2 Quick View panel.
+    void OpenSession(int32_t kind, const std::u16string& target, const std::u16string& displayName,
+                     const TConnInfo& connection, int32_t mode);
+    void Connect();
+    // The Connect / Disconnect button.
+    void ToggleConnection();
+    // The Send button and Enter in the edit line.
+    void Send();
+    // After the properties dialog saved this window's section.
+    void ReloadSettings();
+    bool SessionOpen() const { return sessionOpen_; }
+    bool Connected() const { return connected_; }
+    bool UserDisconnected() const { return userDisconnected_; }
+    int64_t ReceivedCount() const { return receivedCount_; }
+    int64_t SentCount() const { return sentCount_; }
+    const std::u16string& CountersText() const { return countersText_; }
+    TSessionData* Session() const { return session_; }
+    // Lights the lamps as if the port reported these modem lines (pictures
+    // of a live port, where a pseudo terminal reports none).
+    void ShowModemStatus(int32_t status);
+
     // The GDI objects this window holds now (fonts, brushes and the view's
     // off-screen bitmap), for leak checks.
     std::vector<HGDIOBJ> GdiObjects() const;
@@ -275,6 +299,12 @@ private:
     void OnCommand(int id, int code);
     void OnApply(WPARAM clicked);
     void OnTimer(UINT_PTR id);
+    void OnReceived(WPARAM number);
+    void OnEnded(WPARAM number, LPARAM code);
+    void OnConnected(WPARAM number);
+    void DrainReceived();
+    void ReconnectIfDue();
+    void AcquireSession(bool historyOn, int32_t historyLines);
     LRESULT OnCtlColorStatic(HWND hwnd, HDC dc, HWND control);
     bool OnControlKey(int id, UINT msg, WPARAM wp, LPARAM lp);
     void PostApply(WPARAM clicked);
@@ -379,6 +409,19 @@ private:
     std::u16string rowText_;
     std::u16string rowAttrs_;
 };
+
+// The kept sessions of the process, at most kKeptSessions after every
+// addition (more only while more are shown at once).
+constexpr size_t kKeptSessions = 8;
+std::vector<std::unique_ptr<TSessionData>>& SessionStore();
+
+// The edit line's text as bytes in the chosen encoding (0 UTF-8, 1 Latin-1
+// (CP1252), 2 ASCII); characters the encoding cannot carry become "?".
+std::string EncodeForSending(std::u16string_view text, int32_t charset);
+// Line endings by TxNewline: none, CR, LF, CR LF.
+std::string_view LineEnding(int32_t txNewline);
+// Longest line sent at once, in UTF-16 units.
+constexpr int32_t kSendLineMax = 4095;
 
 // Steps of opening a terminal inside a lister window: the object, the window
 // classes, the child window at the lister's client size, the timers. Returns

@@ -16,9 +16,11 @@
 #include <vector>
 
 #include "backend/uTcpBackend.h"
+#include "loopback_peer.h"
 #include "owner_window.h"
 
 using kltest::TOwnerWindow;
+using namespace kltest::loopback;
 
 namespace {
 
@@ -37,128 +39,6 @@ std::string Hex(const std::string& s) {
 }
 
 const std::string kIacS(1, '\xFF');
-
-// A listening socket on 127.0.0.1 with a port chosen by the system.
-class TListener {
-public:
-    explicit TListener(int backlog = SOMAXCONN) {
-        EXPECT_TRUE(StartNetworking());
-        s_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(listen(s_, backlog), 0);
-        int size = sizeof a;
-        getsockname(s_, reinterpret_cast<sockaddr*>(&a), &size);
-        port_ = ntohs(a.sin_port);
-    }
-    ~TListener() { closesocket(s_); }
-    uint16_t Port() const { return port_; }
-    SOCKET Accept(DWORD timeoutMs) {
-        fd_set r;
-        FD_ZERO(&r);
-        FD_SET(s_, &r);
-        timeval tv = {long(timeoutMs / 1000), long(timeoutMs % 1000 * 1000)};
-        if (select(0, &r, nullptr, nullptr, &tv) <= 0) return INVALID_SOCKET;
-        return accept(s_, nullptr, nullptr);
-    }
-
-private:
-    SOCKET s_ = INVALID_SOCKET;
-    uint16_t port_ = 0;
-};
-
-// A peer: accepts one connection and runs `body` on it on its own thread.
-class TPeer {
-public:
-    explicit TPeer(std::function<void(SOCKET)> body) {
-        thread_ = std::thread([this, body = std::move(body)] {
-            const SOCKET c = listener_.Accept(10000);
-            if (c == INVALID_SOCKET) {
-                accepted_ = false;
-                return;
-            }
-            body(c);
-            closesocket(c);
-        });
-    }
-    ~TPeer() { Join(); }
-    uint16_t Port() const { return listener_.Port(); }
-    void Join() {
-        if (thread_.joinable()) thread_.join();
-    }
-    bool Accepted() const { return accepted_; }
-
-private:
-    TListener listener_;
-    std::atomic<bool> accepted_{true};
-    std::thread thread_;
-};
-
-// Reads until `n` bytes came, the peer closed, or the deadline passed.
-std::string RecvExact(SOCKET s, size_t n, DWORD timeoutMs) {
-    std::string got;
-    const ULONGLONG end = Now() + timeoutMs;
-    char buf[65536];
-    while (got.size() < n) {
-        const ULONGLONG now = Now();
-        if (now >= end) break;
-        fd_set r;
-        FD_ZERO(&r);
-        FD_SET(s, &r);
-        const DWORD left = DWORD(end - now);
-        timeval tv = {long(left / 1000), long(left % 1000 * 1000)};
-        if (select(0, &r, nullptr, nullptr, &tv) <= 0) break;
-        const int k = recv(s, buf, int(std::min(sizeof buf, n - got.size())), 0);
-        if (k <= 0) break;
-        got.append(buf, size_t(k));
-    }
-    return got;
-}
-
-// True when the peer closed in order (recv 0) within the deadline, with no
-// bytes before it; `extra` gets any bytes that came instead.
-bool ExpectOrderlyEnd(SOCKET s, DWORD timeoutMs, std::string& extra) {
-    const ULONGLONG end = Now() + timeoutMs;
-    char buf[4096];
-    while (Now() < end) {
-        fd_set r;
-        FD_ZERO(&r);
-        FD_SET(s, &r);
-        timeval tv = {0, 100000};
-        if (select(0, &r, nullptr, nullptr, &tv) <= 0) continue;
-        const int k = recv(s, buf, sizeof buf, 0);
-        if (k == 0) return extra.empty();
-        if (k < 0) return false;
-        extra.append(buf, size_t(k));
-    }
-    return false;
-}
-
-bool SendText(SOCKET s, const std::string& text) {
-    size_t at = 0;
-    while (at < text.size()) {
-        const int k = send(s, text.data() + at, int(text.size() - at), 0);
-        if (k <= 0) return false;
-        at += size_t(k);
-    }
-    return true;
-}
-
-// A port on 127.0.0.1 where nothing listens (taken from the system, then freed).
-uint16_t UnusedPort() {
-    StartNetworking();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int size = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
-    closesocket(s);
-    return ntohs(a.sin_port);
-}
 
 TConnInfo Conn(uint16_t port, int32_t mode, const std::u16string& host = u"127.0.0.1") {
     TConnInfo c;

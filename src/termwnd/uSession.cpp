@@ -1,0 +1,320 @@
+// Session control of a terminal window: loading a port or connection into the
+// window, connecting and disconnecting, the backend's three messages, sending
+// the edit line, the send history's owner side, reloading the settings, and
+// the process-wide store of kept sessions.
+//
+// Design notes
+// - Every backend message carries the connection number the backend was made
+//   with; the window increments its number before each connect, so anything
+//   a replaced or released backend still had in flight is ignored.
+// - A kept session belongs to the store; a window only borrows it while it
+//   shows it. An unkept one belongs to the window that made it.
+// - Release stamps are strictly increasing, so "released longest ago" stays
+//   exact when several windows let go within one clock tick.
+#include <algorithm>
+
+#include "backend/uSerialBackend.h"
+#include "backend/uTcpBackend.h"
+#include "base/uText.h"
+#include "i18n/uI18n.h"
+#include "settings/uSettings.h"
+#include "termwnd/uTermWnd.h"
+
+namespace {
+
+constexpr int32_t kUnkeptHistory = 200;
+
+// The characters CP1252 puts at 0x80..0x9F (0 where it defines none): a line
+// typed with them reaches the peer as the bytes a CP1252 view shows them from.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,       // 88-8F
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,  // 98-9F
+};
+
+char Cp1252Byte(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return char(c);
+    if (c >= 0x80 && c < 0xA0) return '?';  // C1 controls have no CP1252 byte
+    for (int i = 0; i < 32; ++i)
+        if (kCp1252High[i] == c) return char(0x80 + i);
+    return '?';
+}
+
+uint64_t ReleaseStamp() {
+    static uint64_t last = 0;
+    last = std::max<uint64_t>(GetTickCount64(), last + 1);
+    return last;
+}
+
+std::u16string ErrorReason(DWORD code) {
+    return TrFmt("status.error", u"Error {0}: {1}",
+                 {IntToText(int64_t(code)), SystemMessage(code)});
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<TSessionData>>& SessionStore() {
+    static std::vector<std::unique_ptr<TSessionData>> store;
+    return store;
+}
+
+std::string EncodeForSending(std::u16string_view text, int32_t charset) {
+    if (charset == 0) return Utf16ToUtf8(text);
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        // A surrogate pair is one character and becomes one "?".
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF)
+            ++i;
+        out.push_back(charset == 1 ? Cp1252Byte(c) : (c < 0x80 ? char(c) : '?'));
+    }
+    return out;
+}
+
+std::string_view LineEnding(int32_t txNewline) {
+    static constexpr std::string_view kEndings[] = {"", "\r", "\n", "\r\n"};
+    return kEndings[std::clamp(txNewline, 0, 3)];
+}
+
+// --- Opening a session ---
+
+void TTermWindow::OpenSession(int32_t kind, const std::u16string& target,
+                              const std::u16string& displayName, const TConnInfo& connection,
+                              int32_t mode) {
+    if (sessionOpen_) SaveTerminalSettings(section_, settings_);
+    ReleaseBackend();
+    LetGoSession();
+    SetTarget(kind, target, displayName, connection);
+    settings_ = LoadSessionSettings(section_);
+    AcquireSession(settings_.HistoryOn, settings_.HistoryLines);
+    ShowSettings();
+    ApplyModelOptions();
+    modemStatus_ = -1;
+    topRow_ = 0;
+    firstCol_ = 0;
+    selection_ = false;
+    if (!embedded_ && mainWnd_) SetWindowTextW(mainWnd_, W(u"Kestrelink - " + displayName_));
+    RefreshScrollBars();
+    if (settings_.Autoscroll)
+        ScrollToEnd();
+    else
+        RepaintOutput();
+    const bool connectNow =
+        settings_.ConnectOnOpen && !(mode == 2 && !settings_.ConnectInQuickView);
+    userDisconnected_ = !connectNow;
+    sessionOpen_ = true;
+    if (connectNow) {
+        Connect();
+    } else {
+        SetStatus(TrFmt("status.waiting", u"{0} - disconnected (click Connect)", {displayName_}));
+        UpdateConnectCaption();
+    }
+    countersText_.clear();
+    ShowCounters();
+    if (!embedded_ && mainWnd_) {
+        ShowWindow(mainWnd_, IsIconic(mainWnd_) ? SW_RESTORE : SW_SHOW);
+        SetForegroundWindow(mainWnd_);
+    }
+    if (HWND edit = Control(kIdEdit)) SetFocus(edit);
+}
+
+void TTermWindow::AcquireSession(bool historyOn, int32_t historyLines) {
+    auto& store = SessionStore();
+    TSessionData* found = nullptr;
+    if (historyOn) {
+        for (auto& s : store)
+            if (SameTextI(s->Key, section_)) found = s.get();
+    }
+    if (!historyOn || (found && found->Owner)) {
+        session_ = new TSessionData(section_, historyOn ? historyLines : kUnkeptHistory);
+    } else if (found) {
+        session_ = found;
+        if (session_->Model->HistoryLines() != historyLines)
+            session_->Model->SetHistoryLines(historyLines);
+    } else {
+        while (store.size() >= kKeptSessions) {
+            auto oldest = store.end();
+            for (auto it = store.begin(); it != store.end(); ++it)
+                if (!(*it)->Owner &&
+                    (oldest == store.end() || (*it)->LastReleased < (*oldest)->LastReleased))
+                    oldest = it;
+            if (oldest == store.end()) break;
+            store.erase(oldest);
+        }
+        store.push_back(std::make_unique<TSessionData>(section_, historyLines));
+        session_ = store.back().get();
+        session_->Kept = true;
+    }
+    if (session_->Kept) {
+        session_->Owner = this;
+        session_->LastReleased = ReleaseStamp();
+    }
+    model_ = session_->Model.get();
+    receivedCount_ = session_->ReceivedCount;
+    sentCount_ = session_->SentCount;
+    sendHistory_ = session_->SendHistory;
+    historyPos_ = session_->HistoryPos;
+    if (historyPos_ < 0 || historyPos_ > int32_t(sendHistory_.size()))
+        historyPos_ = int32_t(sendHistory_.size());
+}
+
+void TTermWindow::LetGoSession() {
+    if (session_) {
+        session_->ReceivedCount = receivedCount_;
+        session_->SentCount = sentCount_;
+        session_->SendHistory = sendHistory_;
+        session_->HistoryPos = historyPos_;
+        if (session_->Kept) {
+            session_->Owner = nullptr;
+            session_->LastReleased = ReleaseStamp();
+        } else {
+            delete session_;
+        }
+        session_ = nullptr;
+    }
+    model_ = &ownModel_;
+}
+
+// --- Connecting ---
+
+void TTermWindow::Connect() {
+    ReleaseBackend();
+    ++connectionNumber_;
+    std::unique_ptr<TBackend> backend;
+    if (kind_ == 0)
+        backend = std::make_unique<TSerialBackend>(mainWnd_, connectionNumber_, target_, settings_);
+    else
+        backend = std::make_unique<TTcpBackend>(mainWnd_, connectionNumber_, connection_);
+    std::u16string error;
+    if (!backend->Open(error)) {
+        backend.reset();
+        SetStatus(displayName_ + u" - " + error);
+        UpdateConnectCaption();
+        return;
+    }
+    AttachBackend(std::move(backend), kind_ == 0);
+    if (kind_ == 0)
+        SetStatus(TrFmt("status.connected_parameters", u"{0} - connected ({1})",
+                        {displayName_, ParametersText(settings_)}));
+    else
+        SetStatus(TrFmt("status.connecting", u"{0} - connecting\u2026", {displayName_}));
+}
+
+void TTermWindow::ToggleConnection() {
+    if (backend_) {
+        userDisconnected_ = true;
+        ReleaseBackend();
+        SetStatus(TrFmt("status.disconnected", u"{0} - disconnected", {displayName_}));
+        UpdateConnectCaption();
+    } else {
+        userDisconnected_ = false;
+        Connect();
+    }
+}
+
+void TTermWindow::ReconnectIfDue() {
+    if (!backend_ && settings_.AutoReconnect && !userDisconnected_ && sessionOpen_ && mainWnd_)
+        Connect();
+}
+
+// --- Backend messages ---
+
+void TTermWindow::DrainReceived() {
+    receiveBuffer_.Clear();
+    backend_->TakeReceived(receiveBuffer_);
+    if (receiveBuffer_.Count() == 0) return;
+    receivedCount_ += receiveBuffer_.Count();
+    model_->Feed(receiveBuffer_.Data(), receiveBuffer_.Count());
+    receiveBuffer_.Clear();
+    ShowNewOutput();
+}
+
+void TTermWindow::OnReceived(WPARAM number) {
+    if (uint32_t(number) != connectionNumber_ || !backend_) return;
+    DrainReceived();
+}
+
+void TTermWindow::OnEnded(WPARAM number, LPARAM code) {
+    if (uint32_t(number) != connectionNumber_ || !backend_) return;
+    DrainReceived();
+    ReleaseBackend();
+    const std::u16string reason = code
+                                      ? ErrorReason(DWORD(code))
+                                      : Tr("status.server_closed", u"Server closed the connection");
+    SetStatus(
+        TrFmt("status.disconnected_reason", u"{0} - disconnected ({1})", {displayName_, reason}));
+    UpdateConnectCaption();
+}
+
+void TTermWindow::OnConnected(WPARAM number) {
+    if (uint32_t(number) != connectionNumber_ || !backend_) return;
+    connected_ = true;
+    SetStatus(TrFmt("status.connected", u"{0} - connected", {displayName_}));
+}
+
+// --- Sending ---
+
+void TTermWindow::Send() {
+    HWND edit = Control(kIdEdit);
+    if (!edit) return;
+    wchar_t buffer[kSendLineMax + 1] = {};
+    const int n = GetWindowTextW(edit, buffer, kSendLineMax + 1);
+    std::u16string text = U(buffer, size_t(std::clamp(n, 0, kSendLineMax)));
+    // The cut must not split a surrogate pair: half a character would go out
+    // as a replacement character.
+    if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
+    if (!backend_ || !connected_) {
+        SetStatus(Tr("status.no_send", u"Not connected - nothing sent"));
+        return;
+    }
+    const std::string encoded = EncodeForSending(text, settings_.Charset);
+    const std::string_view ending = LineEnding(settings_.TxNewline);
+    const std::string bytes = encoded + std::string(ending);
+    if (bytes.empty()) return;
+    if (!backend_->Write(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()))) {
+        SetStatus(TrFmt("status.send_failed", u"{0} - send failed", {displayName_}));
+        return;
+    }
+    sentCount_ += int64_t(bytes.size());
+    if (settings_.LocalEcho && !backend_->IsRemoteEcho()) {
+        const std::string echo = ending.empty() ? encoded : encoded + "\r\n";
+        model_->Feed(echo.data(), int32_t(echo.size()));
+        ShowNewOutput();
+    }
+    PushHistory(text);
+    SetWindowTextW(edit, L"");
+}
+
+// --- Settings changed elsewhere ---
+
+void TTermWindow::ReloadSettings() {
+    if (!sessionOpen_) return;
+    settings_ = LoadSessionSettings(section_);
+    if (kind_ == 1) {
+        TConnInfo info;
+        if (LoadConnection(target_, info)) {
+            connection_ = info;
+            displayName_ =
+                u"TCP " + info.Name + u" (" + info.Host + u":" + IntToText(info.Port) + u")";
+        }
+    }
+    ShowSettings();
+    if (backend_) ApplyToSerialPort();
+    if (settings_.HistoryOn && model_->HistoryLines() != settings_.HistoryLines)
+        model_->SetHistoryLines(settings_.HistoryLines);
+    ApplyModelOptions();
+    RefreshScrollBars();
+    if (settings_.Autoscroll)
+        ScrollToEnd();
+    else
+        RepaintOutput();
+}
+
+void TTermWindow::ShowModemStatus(int32_t status) {
+    modemStatus_ = status;
+    for (int id = kIdLampCts; id <= kIdLampDcd; ++id)
+        if (HWND c = Control(id)) InvalidateRect(c, nullptr, TRUE);
+}
