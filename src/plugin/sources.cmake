@@ -1,6 +1,7 @@
 list(APPEND KL_WIN_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/uPlugin.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/uDllMain.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/uDllMain.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uExecute.cpp)
 list(APPEND KL_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/uDescriptor.cpp)
 list(APPEND KL_WIN_SOURCES

@@ -3,6 +3,7 @@
 #include "base/uWin.h"
 #include "plugin/uDescriptor.h"
 #include "plugin/uDescriptorFile.h"
+#include "plugin/uExecute.h"
 #include "plugin/uFolder.h"
 #include "settings/uSettings.h"
 #include "termwnd/uListerGlue.h"
@@ -117,6 +118,16 @@ KL_EXPORT BOOL FsDeleteFile(char* RemoteName) {
 }
 KL_EXPORT BOOL FsDeleteFileW(WCHAR* RemoteName) {
     return Guarded(kHostFalse, [&] { return DeleteEntry(U(RemoteName)) ? kHostTrue : kHostFalse; });
+}
+
+// Enter ("open") and the properties command; the dialogs and the stand-alone
+// terminal run inside this call.
+KL_EXPORT int FsExecuteFile(HWND MainWin, char* RemoteName, char* Verb) {
+    return Guarded(kFsExecError,
+                   [&] { return ExecuteEntry(MainWin, AnsiToWide(RemoteName), AnsiToWide(Verb)); });
+}
+KL_EXPORT int FsExecuteFileW(HWND MainWin, WCHAR* RemoteName, WCHAR* Verb) {
+    return Guarded(kFsExecError, [&] { return ExecuteEntry(MainWin, U(RemoteName), U(Verb)); });
 }
 
 // RemoteName is the host's buffer and could be rewritten to redirect the

@@ -21,6 +21,9 @@ KL_EXPORT int FsFindClose(HANDLE Hdl);
 KL_EXPORT int FsGetFile(char* RemoteName, char* LocalName, int CopyFlags, THostRemoteInfo* ri);
 KL_EXPORT int FsGetFileW(WCHAR* RemoteName, WCHAR* LocalName, int CopyFlags, THostRemoteInfo* ri);
 
+KL_EXPORT int FsExecuteFile(HWND MainWin, char* RemoteName, char* Verb);
+KL_EXPORT int FsExecuteFileW(HWND MainWin, WCHAR* RemoteName, WCHAR* Verb);
+
 KL_EXPORT BOOL FsDeleteFile(char* RemoteName);
 KL_EXPORT BOOL FsDeleteFileW(WCHAR* RemoteName);
 
