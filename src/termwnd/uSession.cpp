@@ -222,42 +222,24 @@ void TTermWindow::ReconnectIfDue() {
 
 // --- Backend messages ---
 
-bool TTermWindow::DrainReceived(bool all) {
-    // New bytes are taken only once the last ones are fed: until then they
-    // wait in the backend, whose cap holds a fast peer back.
-    if (receiveOffset_ >= receiveBuffer_.Count()) {
-        receiveBuffer_.Clear();
-        receiveOffset_ = 0;
-        backend_->TakeReceived(receiveBuffer_);
-    }
-    const int32_t left = receiveBuffer_.Count() - receiveOffset_;
-    if (left <= 0) return true;
-    const int32_t n = all ? left : std::min(left, kFeedSlice);
-    receivedCount_ += n;
-    model_->Feed(receiveBuffer_.Data() + receiveOffset_, n);
-    receiveOffset_ += n;
+void TTermWindow::DrainReceived() {
+    receiveBuffer_.Clear();
+    backend_->TakeReceived(receiveBuffer_);
+    if (receiveBuffer_.Count() == 0) return;
+    receivedCount_ += receiveBuffer_.Count();
+    model_->Feed(receiveBuffer_.Data(), receiveBuffer_.Count());
+    receiveBuffer_.Clear();
     ShowNewOutput();
-    const ULONGLONG now = GetTickCount64();
-    if (outputWnd_ && now - lastPaint_ >= kFloodPaintMs) {
-        // A steady stream keeps posted messages queued, which would hold
-        // the paint back until the stream ends.
-        lastPaint_ = now;
-        UpdateWindow(outputWnd_);
-        ShowCounters();
-    }
-    return receiveOffset_ >= receiveBuffer_.Count();
 }
 
 void TTermWindow::OnReceived(WPARAM number) {
     if (uint32_t(number) != connectionNumber_ || !backend_) return;
-    if (!DrainReceived(false)) PostMessageW(mainWnd_, WM_KL_RECEIVED, connectionNumber_, 0);
+    DrainReceived();
 }
 
 void TTermWindow::OnEnded(WPARAM number, LPARAM code) {
     if (uint32_t(number) != connectionNumber_ || !backend_) return;
-    // The rest of a burst still being fed, then what waits in the backend.
-    DrainReceived(true);
-    DrainReceived(true);
+    DrainReceived();
     ReleaseBackend();
     const std::u16string reason = code
                                       ? ErrorReason(DWORD(code))

@@ -281,14 +281,6 @@ void TTermWindow::AttachBackend(std::unique_ptr<TBackend> backend, bool connecte
 }
 
 void TTermWindow::ReleaseBackend() {
-    // Bytes of a burst not yet fed were received all the same.
-    if (receiveOffset_ < receiveBuffer_.Count()) {
-        const int32_t n = receiveBuffer_.Count() - receiveOffset_;
-        model_->Feed(receiveBuffer_.Data() + receiveOffset_, n);
-        receivedCount_ += n;
-    }
-    receiveBuffer_.Clear();
-    receiveOffset_ = 0;
     if (backend_ && !backend_->Close()) {
         // Its worker may still run inside the object: abandon it, never free it.
         (void)backend_.release();

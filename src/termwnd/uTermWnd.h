@@ -113,12 +113,6 @@ constexpr int32_t kBaudRates[] = {300,    600,    1200,    2400,    4800,    960
                                   28800,  38400,  57600,   76800,   115200,  230400, 460800, 500000,
                                   576000, 921600, 1000000, 1500000, 2000000, 3000000};
 
-// A burst is fed to the model in slices of this size, each slice one
-// message, so keys and clicks queued meanwhile are handled in between; the
-// view is painted at least every kFloodPaintMs while a burst lasts.
-constexpr int32_t kFeedSlice = 128 * 1024;
-constexpr ULONGLONG kFloodPaintMs = 50;
-
 constexpr int32_t kAdvanceCount = 4104;
 constexpr int32_t kOwnModelHistory = 500;
 constexpr int32_t kSendHistoryMax = 50;
@@ -308,9 +302,7 @@ private:
     void OnReceived(WPARAM number);
     void OnEnded(WPARAM number, LPARAM code);
     void OnConnected(WPARAM number);
-    // Feeds waiting bytes to the model, at most kFeedSlice per call unless
-    // `all`; false when bytes are left for a later call.
-    bool DrainReceived(bool all);
+    void DrainReceived();
     void ReconnectIfDue();
     void AcquireSession(bool historyOn, int32_t historyLines);
     LRESULT OnCtlColorStatic(HWND hwnd, HDC dc, HWND control);
@@ -389,8 +381,6 @@ private:
     bool connected_ = false;
     bool userDisconnected_ = false;
     TByteBuf receiveBuffer_;
-    int32_t receiveOffset_ = 0;  // bytes of receiveBuffer_ already fed
-    ULONGLONG lastPaint_ = 0;
     int64_t receivedCount_ = 0;
     int64_t sentCount_ = 0;
     std::u16string countersText_;
