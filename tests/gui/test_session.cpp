@@ -109,10 +109,8 @@ TEST(Session, RawTcpThroughTheListerSendsEncodingsAndEndings) {
     SendLine(t, L"\x00E9\x20AC\x0100");
     EXPECT_EQ(WaitForBytes(inbox, 5), "\xE9\x80?\r\n") << "CP1252, with the euro sign's own byte";
     Choose(t, kIdEncoding, 2);
-    SendLine(t,
-             L"\x00E9"
-             L"a");
-    EXPECT_EQ(WaitForBytes(inbox, 4), "?a\r\n") << "ASCII";
+    SendLine(t, L"\x00E9-\xD83D\xDE00");
+    EXPECT_EQ(WaitForBytes(inbox, 5), "?-?\r\n") << "ASCII; a pair is one character";
 
     Choose(t, kIdTxNewline, 0);
     SendLine(t, L"");
@@ -126,7 +124,11 @@ TEST(Session, RawTcpThroughTheListerSendsEncodingsAndEndings) {
     EXPECT_EQ(WaitForBytes(inbox, 4097), std::string(4095, 'a') + "\r\n") << "cut at 4095";
     TypeKey(FindById(t, kIdEdit), VK_UP);
     EXPECT_EQ(TextOf(FindById(t, kIdEdit)).size(), 4095u) << "stored in the history as sent";
-    ASSERT_TRUE(PumpUntil([&] { return CountersOf(t) == L"Rx: 7   Tx: 4113"; }, 2000))
+    Choose(t, kIdEncoding, 0);
+    SendLine(t, std::wstring(4094, L'b') + L"\xD83D\xDE00");
+    EXPECT_EQ(WaitForBytes(inbox, 4096), std::string(4094, 'b') + "\r\n")
+        << "the cut never sends half a character";
+    ASSERT_TRUE(PumpUntil([&] { return CountersOf(t) == L"Rx: 7   Tx: 8210"; }, 2000))
         << "counters: " << testing::PrintToString(CountersOf(t));
 
     // Messages of an earlier connection are ignored.
