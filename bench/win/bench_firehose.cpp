@@ -16,87 +16,23 @@
 
 #include "backend/uTcpBackend.h"
 #include "base/uWin.h"
+#include "bench_loopback.h"
 #include "settings/uSettings.h"
 #include "termwnd/uListerGlue.h"
 #include "termwnd/uTermWnd.h"
 
 namespace {
 
+using klbench::Seconds;
+
 constexpr int64_t kTotal = 256ll << 20;
 constexpr DWORD kSampleMs = 10;
 
-double Seconds() {
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(f.QuadPart);
-}
-
 // Coloured log lines, the kind of stream a device floods a terminal with.
 const std::vector<char>& Block() {
-    static const std::vector<char> block = [] {
-        std::vector<char> b;
-        static const char kLine[] =
-            "\x1b[32m2024-05-01 12:00:00\x1b[0m sensor 17: temperature=21.5 humidity=40%\r\n";
-        while (b.size() < 65536) b.insert(b.end(), kLine, kLine + sizeof kLine - 1);
-        b.resize(65536);
-        return b;
-    }();
+    static const std::vector<char> block = klbench::RepeatedBlock(
+        "\x1b[32m2024-05-01 12:00:00\x1b[0m sensor 17: temperature=21.5 humidity=40%\r\n");
     return block;
-}
-
-class TSender {
-public:
-    TSender() {
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 1);
-        int size = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] {
-            const SOCKET c = accept(listener_, nullptr, nullptr);
-            if (c == INVALID_SOCKET) return;
-            const auto& block = Block();
-            for (int64_t left = kTotal; left > 0;) {
-                const int n = int(std::min<int64_t>(left, int64_t(block.size())));
-                const int sent = send(c, block.data(), n, 0);
-                if (sent <= 0) break;
-                left -= sent;
-            }
-            closesocket(c);
-        });
-    }
-    ~TSender() {
-        closesocket(listener_);
-        thread_.join();
-    }
-    uint16_t Port() const { return port_; }
-
-private:
-    SOCKET listener_;
-    uint16_t port_ = 0;
-    std::thread thread_;
-};
-
-double PlainRecv() {
-    TSender sender;
-    std::vector<char> buffer(4096);
-    const double t0 = Seconds();
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(sender.Port());
-    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return 0;
-    int64_t got = 0;
-    for (int n; (n = recv(s, buffer.data(), 4096, 0)) > 0;) got += n;
-    const double t = Seconds() - t0;
-    closesocket(s);
-    return got == kTotal ? double(kTotal) / t / 1e6 : 0;
 }
 
 struct TWindowRun {
@@ -132,7 +68,7 @@ struct TSampler {
 
 TWindowRun IntoWindow(const std::wstring& ini) {
     TWindowRun run;
-    TSender sender;
+    klbench::TSender sender(kTotal, Block());
     const std::string text =
         "[Conn:fire]\r\nHost=127.0.0.1\r\nPort=" + std::to_string(sender.Port()) + "\r\nMode=0\r\n";
     HANDLE f = CreateFileW(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -194,7 +130,7 @@ int main() {
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     const std::wstring ini = std::wstring(dir) + L"kestrelink-firehose.ini";
-    const double plain = PlainRecv();
+    const double plain = klbench::PlainRecv(kTotal, Block(), 4096);
     const TWindowRun run = IntoWindow(ini);
     DeleteFileW(ini.c_str());
     std::printf(

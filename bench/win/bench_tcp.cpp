@@ -11,89 +11,20 @@
 #include <vector>
 
 #include "backend/uTcpBackend.h"
+#include "bench_loopback.h"
 
 namespace {
+
+using klbench::Seconds;
 
 constexpr int64_t kTotal = 64ll << 20;
 constexpr int kRepetitions = 5;
 
-double Seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(frequency.QuadPart);
-}
-
 // Text without telnet framing, the common case in both modes.
 const std::vector<char>& Block() {
-    static const std::vector<char> block = [] {
-        std::vector<char> b;
-        static const char kLine[] =
-            "2024-05-01 12:00:00 sensor 17: temperature=21.5 humidity=40%\r\n";
-        while (b.size() < 65536) b.insert(b.end(), kLine, kLine + sizeof kLine - 1);
-        b.resize(65536);
-        return b;
-    }();
+    static const std::vector<char> block =
+        klbench::RepeatedBlock("2024-05-01 12:00:00 sensor 17: temperature=21.5 humidity=40%\r\n");
     return block;
-}
-
-// Listens on 127.0.0.1, accepts one connection and sends kTotal bytes.
-class TSender {
-public:
-    TSender() {
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 1);
-        int size = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] {
-            const SOCKET c = accept(listener_, nullptr, nullptr);
-            if (c == INVALID_SOCKET) return;
-            const auto& block = Block();
-            for (int64_t left = kTotal; left > 0;) {
-                const int n = int(std::min<int64_t>(left, int64_t(block.size())));
-                const int sent = send(c, block.data(), n, 0);
-                if (sent <= 0) break;
-                left -= sent;
-            }
-            closesocket(c);
-        });
-    }
-    ~TSender() {
-        closesocket(listener_);  // releases an accept that never got its connection
-        thread_.join();
-    }
-    uint16_t Port() const { return port_; }
-
-private:
-    SOCKET listener_;
-    uint16_t port_ = 0;
-    std::thread thread_;
-};
-
-double PlainRecv(int bufferSize) {
-    TSender sender;
-    std::vector<char> buffer(static_cast<size_t>(bufferSize));
-    const double t0 = Seconds();
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(sender.Port());
-    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return 0;
-    int64_t got = 0;
-    for (int n; (n = recv(s, buffer.data(), bufferSize, 0)) > 0;) got += n;
-    const double t = Seconds() - t0;
-    closesocket(s);
-    return got == kTotal ? double(kTotal) / t / 1e6 : 0;
 }
 
 // The owner: a message-only window that drains on WM_APP+1, as the terminal does.
@@ -130,7 +61,7 @@ double Backend(int32_t mode) {
         return RegisterClassExW(&wc) != 0;
     }();
     if (!registered) return 0;
-    TSender sender;
+    klbench::TSender sender(kTotal, Block());
     TOwner owner;
     HWND hwnd = CreateWindowExW(0, L"KestrelinkBenchOwner", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -177,11 +108,11 @@ int main() {
     TSeries filter{"TTcpBackend telnet (filter only)", {}};
     // Interleaved, so a slow phase of the machine hits every series alike.
     for (int i = 0; i < kRepetitions; ++i) {
-        plain.runs.push_back(PlainRecv(kReadBlock));
+        plain.runs.push_back(klbench::PlainRecv(kTotal, Block(), kReadBlock));
         raw.runs.push_back(Backend(kModeRaw));
         telnet.runs.push_back(Backend(kModeTelnet));
         filter.runs.push_back(Backend(kModeTelnetFilter));
-        plainBig.runs.push_back(PlainRecv(65536));
+        plainBig.runs.push_back(klbench::PlainRecv(kTotal, Block(), 65536));
     }
     std::printf("loopback, %lld MiB per run, %d runs each\n", kTotal >> 20, kRepetitions);
     std::printf("%-36s %10s %10s %12s %12s\n", "series", "best MB/s", "median", "ratio best",

@@ -28,6 +28,23 @@ constexpr char16_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, u'?',   0x017E, 0x0178,  // 98-9F
 };
 
+}  // namespace
+
+char16_t Cp1252ToUnicode(uint8_t b) {
+    return b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b);
+}
+
+uint8_t UnicodeToCp1252(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return uint8_t(c);
+    // C1 controls have no byte; the table's '?' marks no character either.
+    if (c < 0x100) return '?';
+    for (int i = 0; i < 32; ++i)
+        if (kCp1252High[i] == c) return uint8_t(0x80 + i);
+    return '?';
+}
+
+namespace {
+
 // Per-byte tables of the fast path. latin1/ascii: the character of a
 // printable byte in CP1252 and ASCII, 0 for the bytes the state machine
 // handles. utf8Len: 1 for printable ASCII, the sequence length for a byte that

@@ -80,6 +80,12 @@ constexpr int32_t kTermRawDrop = 2097152;   // dropped 2 MiB at a time
 constexpr int32_t kTermMinHistory = 100;
 constexpr int32_t kTermMaxHistory = 1000000;
 
+// One Windows-1252 byte as the view decodes it ('?' for the five bytes the
+// code page leaves undefined), and the way back: the byte a character is sent
+// as, '?' for a character the code page cannot hold.
+char16_t Cp1252ToUnicode(uint8_t b);
+uint8_t UnicodeToCp1252(char16_t c);
+
 // The 256-colour and RGB colour parameters reduced to the 16-colour palette.
 int32_t Map256Color(int32_t n);
 int32_t MapRgbColor(int32_t r, int32_t g, int32_t b);

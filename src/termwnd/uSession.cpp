@@ -24,23 +24,6 @@ namespace {
 
 constexpr int32_t kUnkeptHistory = 200;
 
-// The characters CP1252 puts at 0x80..0x9F (0 where it defines none): a line
-// typed with them reaches the peer as the bytes a CP1252 view shows them from.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,       // 88-8F
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,  // 98-9F
-};
-
-char Cp1252Byte(char16_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return char(c);
-    if (c >= 0x80 && c < 0xA0) return '?';  // C1 controls have no CP1252 byte
-    for (int i = 0; i < 32; ++i)
-        if (kCp1252High[i] == c) return char(0x80 + i);
-    return '?';
-}
-
 uint64_t ReleaseStamp() {
     static uint64_t last = 0;
     last = std::max<uint64_t>(GetTickCount64(), last + 1);
@@ -69,7 +52,7 @@ std::string EncodeForSending(std::u16string_view text, int32_t charset) {
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF)
             ++i;
-        out.push_back(charset == 1 ? Cp1252Byte(c) : (c < 0x80 ? char(c) : '?'));
+        out.push_back(charset == 1 ? char(UnicodeToCp1252(c)) : (c < 0x80 ? char(c) : '?'));
     }
     return out;
 }
@@ -97,11 +80,7 @@ void TTermWindow::OpenSession(int32_t kind, const std::u16string& target,
     firstCol_ = 0;
     selection_ = false;
     if (!embedded_ && mainWnd_) SetWindowTextW(mainWnd_, W(u"Kestrelink - " + displayName_));
-    RefreshScrollBars();
-    if (settings_.Autoscroll)
-        ScrollToEnd();
-    else
-        RepaintOutput();
+    ShowNewOutput();
     const bool connectNow =
         settings_.ConnectOnOpen && !(mode == 2 && !settings_.ConnectInQuickView);
     userDisconnected_ = !connectNow;
@@ -306,11 +285,7 @@ void TTermWindow::ReloadSettings() {
     if (settings_.HistoryOn && model_->HistoryLines() != settings_.HistoryLines)
         model_->SetHistoryLines(settings_.HistoryLines);
     ApplyModelOptions();
-    RefreshScrollBars();
-    if (settings_.Autoscroll)
-        ScrollToEnd();
-    else
-        RepaintOutput();
+    ShowNewOutput();
 }
 
 void TTermWindow::ShowModemStatus(int32_t status) {

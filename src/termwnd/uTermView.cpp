@@ -15,6 +15,15 @@
 
 namespace {
 
+// Where the user is dragging a scroll bar's thumb (the full 32-bit position).
+int32_t TrackPosition(HWND hwnd, int bar) {
+    SCROLLINFO si = {};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_TRACKPOS;
+    GetScrollInfo(hwnd, bar, &si);
+    return si.nTrackPos;
+}
+
 constexpr int kWheelDelta = 120;
 constexpr int kWheelRows = 3;
 
@@ -243,14 +252,9 @@ void TTermWindow::OnVScroll(int command) {
             row += page;
             break;
         case SB_THUMBPOSITION:
-        case SB_THUMBTRACK: {
-            SCROLLINFO si = {};
-            si.cbSize = sizeof si;
-            si.fMask = SIF_TRACKPOS;
-            GetScrollInfo(outputWnd_, SB_VERT, &si);
-            row = si.nTrackPos;
+        case SB_THUMBTRACK:
+            row = TrackPosition(outputWnd_, SB_VERT);
             break;
-        }
         case SB_TOP:
             row = 0;
             break;
@@ -284,14 +288,9 @@ void TTermWindow::OnHScroll(int command) {
             col += columns;
             break;
         case SB_THUMBPOSITION:
-        case SB_THUMBTRACK: {
-            SCROLLINFO si = {};
-            si.cbSize = sizeof si;
-            si.fMask = SIF_TRACKPOS;
-            GetScrollInfo(outputWnd_, SB_HORZ, &si);
-            col = si.nTrackPos;
+        case SB_THUMBTRACK:
+            col = TrackPosition(outputWnd_, SB_HORZ);
             break;
-        }
         case SB_LEFT:
             col = 0;
             break;

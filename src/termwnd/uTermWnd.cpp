@@ -193,11 +193,7 @@ void TTermWindow::SetPortSettings(const TSessionSettings& settings) {
     settings_ = settings;
     ShowSettings();
     ApplyModelOptions();
-    RefreshScrollBars();
-    if (settings_.Autoscroll)
-        ScrollToEnd();
-    else
-        RepaintOutput();
+    ShowNewOutput();
 }
 
 // --- Small operations ---
@@ -543,11 +539,7 @@ void TTermWindow::OnApply(WPARAM clicked) {
     ApplyEnablingRule();
     ApplyToSerialPort();
     ApplyModelOptions();
-    RefreshScrollBars();
-    if (settings_.Autoscroll)
-        ScrollToEnd();
-    else
-        RepaintOutput();
+    ShowNewOutput();
     // Without a port or connection there is no section to write to.
     if (!section_.empty()) SaveTerminalSettings(section_, settings_);
     if (clicked)
@@ -639,11 +631,7 @@ void TTermWindow::LoadTerminalFont() {
     fontSize_ = size;
     std::fill(advance_.begin(), advance_.end(), charWidth_);
     if (!outputWnd_) return;
-    RefreshScrollBars();
-    if (settings_.Autoscroll)
-        ScrollToEnd();
-    else
-        RepaintOutput();
+    ShowNewOutput();
 }
 
 void TTermWindow::LoadAppearance() {
@@ -669,11 +657,7 @@ void TTermWindow::LoadAppearance() {
     hexBytesPerLine_ = hex;
     model_->SetHexBytesPerLine(hex);
     if (!outputWnd_) return;
-    RefreshScrollBars();
-    if (settings_.Autoscroll)
-        ScrollToEnd();
-    else
-        RepaintOutput();
+    ShowNewOutput();
 }
 
 // --- Keyboard handling of the controls ---

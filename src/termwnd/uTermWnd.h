@@ -233,7 +233,8 @@ public:
     void ScrollToEnd();
     void ClearOutput();
     void RepaintOutput();
-    // After bytes reached the model: bars refreshed, then the end shown when
+    // After the model or the view settings changed (bytes arrived, options
+    // applied, settings reloaded): bars refreshed, then the end shown when
     // autoscrolling, else a repaint. Only invalidates, so a burst costs one paint.
     void ShowNewOutput();
     void SelectAll();

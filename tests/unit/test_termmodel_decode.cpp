@@ -431,3 +431,14 @@ TEST(TermDecode, ColourMappingTables) {
     for (const Rgb& c : rgb)
         EXPECT_EQ(MapRgbColor(c.r, c.g, c.b), c.want) << c.r << "," << c.g << "," << c.b;
 }
+
+// Sending in CP1252 must give back the byte the view decoded from.
+TEST(Cp1252, EveryDefinedByteRoundTrips) {
+    for (int b = 0; b < 256; ++b) {
+        const char16_t c = Cp1252ToUnicode(uint8_t(b));
+        if (c == u'?' && b != '?') continue;  // undefined in the code page
+        EXPECT_EQ(UnicodeToCp1252(c), b) << b;
+    }
+    EXPECT_EQ(UnicodeToCp1252(u'\u0100'), '?');
+    EXPECT_EQ(UnicodeToCp1252(u'\u0085'), '?');
+}
