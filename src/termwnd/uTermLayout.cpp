@@ -137,6 +137,7 @@ void TTermWindow::CreateControls() {
                                          0, 10, 10, mainWnd_, menu, instance, nullptr);
             if (outputWnd_)
                 SetWindowLongPtrW(outputWnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            vertBar_ = horzBar_ = TBarState{};  // a new view has bars nobody set yet
             continue;
         }
         HWND c =

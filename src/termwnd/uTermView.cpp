@@ -192,22 +192,24 @@ void TTermWindow::RefreshScrollBars() {
 
 void TTermWindow::ApplyScrollBars() {
     topRow_ = std::clamp(topRow_, 0, LastTopRow());
-    SCROLLINFO si = {};
-    si.cbSize = sizeof si;
-    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    si.nMin = 0;
-    si.nMax = std::max(0, TotalRows() - 1);
-    si.nPage = UINT(VisibleRows());
-    si.nPos = topRow_;
-    SetScrollInfo(outputWnd_, SB_VERT, &si, TRUE);
+    auto set = [this](int bar, TBarState& last, const TBarState& now) {
+        if (now == last) return;
+        last = now;
+        SCROLLINFO si = {};
+        si.cbSize = sizeof si;
+        si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+        si.nMin = 0;
+        si.nMax = now.Max;
+        si.nPage = UINT(now.Page);
+        si.nPos = now.Pos;
+        SetScrollInfo(outputWnd_, bar, &si, TRUE);
+    };
+    set(SB_VERT, vertBar_, {std::max(0, TotalRows() - 1), VisibleRows(), topRow_});
 
     const int32_t columns = OutputClientSize().cx / charWidth_;
     const int32_t content = ContentWidth();
     firstCol_ = std::clamp(firstCol_, 0, std::max(0, content - columns));
-    si.nMax = content - 1;
-    si.nPage = UINT(std::max(0, columns));
-    si.nPos = firstCol_;
-    SetScrollInfo(outputWnd_, SB_HORZ, &si, TRUE);
+    set(SB_HORZ, horzBar_, {content - 1, std::max(0, columns), firstCol_});
 }
 
 void TTermWindow::ScrollToEnd() {
@@ -221,11 +223,10 @@ void TTermWindow::RepaintOutput() {
 }
 
 void TTermWindow::ShowNewOutput() {
+    // At the end already when autoscrolling: one refresh of the bars, not two.
+    if (settings_.Autoscroll) topRow_ = LastTopRow();
     RefreshScrollBars();
-    if (settings_.Autoscroll)
-        ScrollToEnd();
-    else
-        RepaintOutput();
+    RepaintOutput();
 }
 
 void TTermWindow::SyncAutoscroll() {

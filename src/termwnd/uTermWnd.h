@@ -389,6 +389,13 @@ private:
     int32_t topRow_ = 0;
     int32_t firstCol_ = 0;
     bool scrollUpdating_ = false;
+    // What each bar was last given: a burst that changes neither bar costs no
+    // call (under Wine every SetScrollInfo redraws the bar at once).
+    struct TBarState {
+        int Max = -1, Page = -1, Pos = -1;
+        bool operator==(const TBarState&) const = default;
+    };
+    TBarState vertBar_, horzBar_;
     bool selection_ = false;
     bool dragging_ = false;
     int32_t anchorCol_ = 0, anchorRow_ = 0;
