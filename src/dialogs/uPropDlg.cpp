@@ -19,6 +19,7 @@
 #include "dialogs/uMsgBox.h"
 #include "dialogs/uTheme.h"
 #include "i18n/uI18n.h"
+#include "settings/uLineChoices.h"
 #include "settings/uSettings.h"
 
 namespace {
@@ -44,14 +45,9 @@ struct TCtlSpec {
     const char16_t* Default = nullptr;
 };
 
-struct TItem {
-    const char* Key;  // null: the text is shown as it stands
-    const char16_t* Text;
-};
-
 struct TListSpec {
     int Id;
-    std::span<const TItem> Items;
+    std::span<const TChoice> Items;
 };
 
 constexpr int kClientWidth = 600;
@@ -112,31 +108,14 @@ constexpr TCtlSpec kLower[] = {
     {TKind::Push, kIdCancel, 470, 206, 110, 26, "action.cancel", u"Cancel"},
 };
 
-constexpr TItem kBaudItems[] = {
-    {nullptr, u"300"},     {nullptr, u"600"},     {nullptr, u"1200"},    {nullptr, u"2400"},
-    {nullptr, u"4800"},    {nullptr, u"9600"},    {nullptr, u"14400"},   {nullptr, u"19200"},
-    {nullptr, u"28800"},   {nullptr, u"38400"},   {nullptr, u"57600"},   {nullptr, u"76800"},
-    {nullptr, u"115200"},  {nullptr, u"230400"},  {nullptr, u"460800"},  {nullptr, u"500000"},
-    {nullptr, u"576000"},  {nullptr, u"921600"},  {nullptr, u"1000000"}, {nullptr, u"1500000"},
-    {nullptr, u"2000000"}, {nullptr, u"3000000"},
-};
-constexpr TItem kDataBitsItems[] = {
-    {nullptr, u"5"}, {nullptr, u"6"}, {nullptr, u"7"}, {nullptr, u"8"}};
-constexpr TItem kStopBitsItems[] = {{nullptr, u"1"}, {"serial.stop_half", u"1.5"}, {nullptr, u"2"}};
-constexpr TItem kParityItems[] = {{"choice.none", u"None"},
-                                  {"parity.odd", u"Odd"},
-                                  {"parity.even", u"Even"},
-                                  {"parity.mark", u"Mark"},
-                                  {"parity.space", u"Space"}};
-constexpr TItem kFlowItems[] = {
-    {"choice.none", u"None"}, {nullptr, u"RTS/CTS"}, {nullptr, u"XON/XOFF"}, {nullptr, u"DTR/DSR"}};
-constexpr TItem kModeItems[] = {{"mode.raw", u"Raw (TCP)"},
-                                {"mode.telnet", u"Telnet with negotiation"},
-                                {"mode.telnet_filter", u"Telnet without negotiation (IAC filter)"}};
+constexpr TChoice kModeItems[] = {
+    {"mode.raw", u"Raw (TCP)"},
+    {"mode.telnet", u"Telnet with negotiation"},
+    {"mode.telnet_filter", u"Telnet without negotiation (IAC filter)"}};
 
 constexpr TListSpec kLists[] = {
-    {kIdBaud, kBaudItems},     {kIdDataBits, kDataBitsItems}, {kIdStopBits, kStopBitsItems},
-    {kIdParity, kParityItems}, {kIdFlow, kFlowItems},         {kIdMode, kModeItems},
+    {kIdDataBits, kDataBitsChoices}, {kIdStopBits, kStopBitsChoices}, {kIdParity, kParityChoices},
+    {kIdFlow, kFlowChoices},         {kIdMode, kModeItems},
 };
 
 struct TPropState {
@@ -244,6 +223,9 @@ void CreateControls() {
     for (const auto& c : top) CreateControl(c, 0);
     const int lowerTop = g_prop.IsConnection ? kConnLowerTop : kSerialLowerTop;
     for (const auto& c : kLower) CreateControl(c, lowerTop);
+    if (HWND baud = Item(kIdBaud))
+        for (int32_t rate : kBaudRates)
+            SendMessageW(baud, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(IntToText(rate))));
     for (const auto& list : kLists) {
         HWND combo = Item(list.Id);
         if (!combo) continue;

@@ -74,40 +74,25 @@ constexpr TControlDef kControls[] = {
 constexpr DWORD kOutputStyle =
     WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP;
 
-// One entry of a drop-down; Key null: fixed text.
-struct TOption {
-    const char* Key;
-    const char16_t* Text;
-};
-
-constexpr TOption kDataOptions[] = {
-    {nullptr, u"5"}, {nullptr, u"6"}, {nullptr, u"7"}, {nullptr, u"8"}};
-constexpr TOption kStopOptions[] = {{nullptr, u"1"}, {"serial.stop_half", u"1.5"}, {nullptr, u"2"}};
-constexpr TOption kParityOptions[] = {{"choice.none", u"None"},
-                                      {"parity.odd", u"Odd"},
-                                      {"parity.even", u"Even"},
-                                      {"parity.mark", u"Mark"},
-                                      {"parity.space", u"Space"}};
-constexpr TOption kFlowOptions[] = {
-    {"choice.none", u"None"}, {nullptr, u"RTS/CTS"}, {nullptr, u"XON/XOFF"}, {nullptr, u"DTR/DSR"}};
-constexpr TOption kViewOptions[] = {{"terminal.text", u"Text"}, {"terminal.hex", u"Hex"}};
-constexpr TOption kEncodingOptions[] = {
+constexpr TChoice kViewOptions[] = {{"terminal.text", u"Text"}, {"terminal.hex", u"Hex"}};
+constexpr TChoice kEncodingOptions[] = {
     {nullptr, u"UTF-8"}, {nullptr, u"Latin-1 (CP1252)"}, {nullptr, u"ASCII"}};
-constexpr TOption kRxOptions[] = {
+constexpr TChoice kRxOptions[] = {
     {"newline.auto", u"Auto"}, {nullptr, u"CR+LF"}, {nullptr, u"LF"}, {nullptr, u"CR"}};
 // The opposite order from the receive list, as stored.
-constexpr TOption kTxOptions[] = {
+constexpr TChoice kTxOptions[] = {
     {"newline.none", u"No ending"}, {nullptr, u"CR"}, {nullptr, u"LF"}, {nullptr, u"CR+LF"}};
 
 struct TOptionList {
     int Id;
-    std::span<const TOption> Options;
+    std::span<const TChoice> Options;
 };
 
 constexpr TOptionList kOptionLists[] = {
-    {kIdDataBits, kDataOptions}, {kIdStopBits, kStopOptions}, {kIdParity, kParityOptions},
-    {kIdFlow, kFlowOptions},     {kIdView, kViewOptions},     {kIdEncoding, kEncodingOptions},
-    {kIdRxNewline, kRxOptions},  {kIdTxNewline, kTxOptions},
+    {kIdDataBits, kDataBitsChoices}, {kIdStopBits, kStopBitsChoices},
+    {kIdParity, kParityChoices},     {kIdFlow, kFlowChoices},
+    {kIdView, kViewOptions},         {kIdEncoding, kEncodingOptions},
+    {kIdRxNewline, kRxOptions},      {kIdTxNewline, kTxOptions},
 };
 
 std::u16string Caption(const char* key, const char16_t* text) {
@@ -162,7 +147,7 @@ void TTermWindow::FillOptionLists() {
     for (const TOptionList& list : kOptionLists) {
         HWND c = Control(list.Id);
         if (!c) continue;
-        for (const TOption& o : list.Options)
+        for (const TChoice& o : list.Options)
             SendMessageW(c, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(Caption(o.Key, o.Text))));
     }
 }

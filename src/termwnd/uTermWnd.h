@@ -26,6 +26,7 @@
 
 #include "backend/uBackend.h"
 #include "base/uWin.h"
+#include "settings/uLineChoices.h"
 #include "settings/uSettingsRules.h"
 #include "terminal/uBytes.h"
 #include "terminal/uTermModel.h"
@@ -107,11 +108,6 @@ constexpr uint16_t kAttrTimestamp = 0x0208;
 
 // Modem-status bits the lamps show (GetCommModemStatus).
 constexpr uint32_t kLampBits[4] = {MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
-
-// The baud box's list; the stored value is the rate itself.
-constexpr int32_t kBaudRates[] = {300,    600,    1200,    2400,    4800,    9600,   14400,  19200,
-                                  28800,  38400,  57600,   76800,   115200,  230400, 460800, 500000,
-                                  576000, 921600, 1000000, 1500000, 2000000, 3000000};
 
 constexpr int32_t kAdvanceCount = 4104;
 constexpr int32_t kOwnModelHistory = 500;
