@@ -1,6 +1,9 @@
 #include "base/uWin.h"
 
 #include <algorithm>
+#include <atomic>
+
+#include "base/uBarrier.h"
 
 std::u16string AnsiToWide(const char* s) { return s ? AnsiToWide(std::string_view(s)) : u""; }
 
@@ -62,6 +65,14 @@ HMODULE ThisModule() {
         GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
         reinterpret_cast<LPCWSTR>(&ThisModule), &h);
     return h;
+}
+
+void PinModule() {
+    static std::atomic<bool> pinned{false};
+    if (pinned.exchange(true)) return;
+    HMODULE h = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&PinModule), &h);
 }
 
 std::u16string ModuleDirectory() {
