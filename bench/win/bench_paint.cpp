@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "settings/uSettings.h"
-#include "termwnd/uTermWnd.h"
+#include "termwnd/uListerGlue.h"
+#include "termwnd/uTermWndTesting.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ std::function<void()> Reference(TTermWindow& term) {
         rows.push_back(t.substr(0, std::min<size_t>(t.size(), kColumns + 2)));
     }
     std::vector<INT> advance(kColumns + 2, term.CharWidth());
-    HFONT font = reinterpret_cast<HFONT>(term.GdiObjects()[1]);
+    HFONT font = reinterpret_cast<HFONT>(TTermWindowTestAccess::GdiObjects(term)[1]);
     const int lineHeight = term.LineHeight();
     return [=] {
         HDC dc = GetDC(out);
@@ -166,7 +167,7 @@ int main() {
     }
     TSessionSettings s = DefaultSessionSettings();
     term->SetTarget(0, u"COM1", u"COM1", TConnInfo{});
-    term->SetPortSettings(s);
+    TTermWindowTestAccess::SetPortSettings(*term, s);
     const std::string text = ColouredText(400);
     term->Model().Feed(text.data(), int32_t(text.size()));
     FitView(*term);
@@ -177,14 +178,14 @@ int main() {
     Report("coloured text 120x50", *term);
 
     s.ViewHex = true;
-    term->SetPortSettings(s);
+    TTermWindowTestAccess::SetPortSettings(*term, s);
     FitView(*term);
     term->ShowNewOutput();
     Pump();
     Report("hex view 120x50", *term);
 
     s.ViewHex = false;
-    term->SetPortSettings(s);
+    TTermWindowTestAccess::SetPortSettings(*term, s);
     FitView(*term);
     term->SelectAll();
     Pump();

@@ -1,5 +1,7 @@
 #include "termwnd/uListerGlue.h"
 
+#include <memory>
+
 #include "base/uWin.h"
 #include "settings/uSettings.h"
 #include "termwnd/uTermWnd.h"
@@ -56,4 +58,26 @@ TTermWindow* StandaloneTerminal() { return gStandalone; }
 void NotifySettingsChanged(const std::u16string& section) {
     if (gStandalone && gStandalone->MainWindow() && SameTextI(gStandalone->Section(), section))
         gStandalone->ReloadSettings();
+}
+
+// --- Lister glue: creation and closing of an embedded terminal ---
+
+TTermWindow* CreateEmbeddedTerminal(HWND lister) {
+    auto term = std::make_unique<TTermWindow>(lister);
+    if (!TTermWindow::RegisterClasses()) return nullptr;
+    term->SetEmbedded(lister);
+    RECT rc = {};
+    GetClientRect(lister, &rc);
+    if (!term->CreateMainWindow(lister, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                L"", 0, 0, rc.right, rc.bottom))
+        return nullptr;
+    term->StartTimers();
+    return term.release();
+}
+
+void CloseEmbeddedTerminal(HWND hwnd) {
+    TTermWindow* term = TTermWindow::FromWindow(hwnd);
+    if (!term) return;
+    DestroyWindow(hwnd);
+    delete term;
 }

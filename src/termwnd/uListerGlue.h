@@ -20,6 +20,14 @@ class TTermWindow;
 HWND OpenEmbeddedTerminal(HWND lister, int32_t kind, const std::u16string& target,
                           const std::u16string& display, const TConnInfo& connection);
 
+// Steps of opening a terminal inside a lister window: the object, the window
+// classes, the child window at the lister's client size, the timers. Returns
+// nullptr (nothing left behind) when the window cannot be created.
+TTermWindow* CreateEmbeddedTerminal(HWND lister);
+// Destroys the window (settings saved, backend released) and then frees the
+// object; a handle that is not a terminal window is ignored.
+void CloseEmbeddedTerminal(HWND hwnd);
+
 // Opens the stand-alone terminal owned by `host`, or switches the one that is
 // open to this port or connection.
 void OpenStandaloneTerminal(HWND host, int32_t kind, const std::u16string& target,

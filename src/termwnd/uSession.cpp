@@ -1,7 +1,8 @@
 // Session control of a terminal window: loading a port or connection into the
-// window, connecting and disconnecting, the backend's three messages, sending
-// the edit line, the send history's owner side, reloading the settings, and
-// the process-wide store of kept sessions.
+// window, connecting and disconnecting, the backend's three messages, the
+// backend's line settings, counters and lamps, sending the edit line, the send
+// history, the model's options, reloading the settings, and the process-wide
+// store of kept sessions.
 //
 // Design notes
 // - Every backend message carries the connection number the backend was made
@@ -11,6 +12,8 @@
 //   shows it. An unkept one belongs to the window that made it.
 // - Release stamps are strictly increasing, so "released longest ago" stays
 //   exact when several windows let go within one clock tick.
+#include "termwnd/uSession.h"
+
 #include <algorithm>
 
 #include "backend/uSerialBackend.h"
@@ -23,6 +26,20 @@
 namespace {
 
 constexpr int32_t kUnkeptHistory = 200;
+
+constexpr int64_t kFileTimePerMs = 10000;
+constexpr int64_t kMsPerDay = 86400000;
+constexpr int64_t kDays1601To1899 = 109205;  // 1601-01-01 to 1899-12-30
+
+TDateTime SystemLocalNow() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&st, &ft)) return LocalNow();
+    const int64_t ms =
+        int64_t((uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / kFileTimePerMs);
+    return TDateTime(ms / kMsPerDay - kDays1601To1899) + TDateTime(ms % kMsPerDay) / kMsPerDay;
+}
 
 uint64_t ReleaseStamp() {
     static uint64_t last = 0;
@@ -60,6 +77,27 @@ std::string EncodeForSending(std::u16string_view text, int32_t charset) {
 std::string_view LineEnding(int32_t txNewline) {
     static constexpr std::string_view kEndings[] = {"", "\r", "\n", "\r\n"};
     return kEndings[std::clamp(txNewline, 0, 3)];
+}
+
+std::u16string ParametersText(const TSessionSettings& s) {
+    static constexpr char16_t kParity[] = u"NOEMS";
+    static constexpr const char16_t* kStop[] = {u"1", u"1.5", u"2"};
+    std::u16string r = IntToText(s.Baud) + u" " + IntToText(s.DataBits);
+    r.push_back(kParity[std::clamp(s.Parity, 0, 4)]);
+    r += kStop[std::clamp(s.StopBits, 0, 2)];
+    return r;
+}
+
+void UseSystemClock(TTermModel& model) {
+    model.Clock = SystemLocalNow;
+    wchar_t sep[4] = {};
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, sep, 4) > 1)
+        model.TimeSeparator = char16_t(sep[0]);
+}
+
+TSessionData::TSessionData(std::u16string key, int32_t historyLines)
+    : Key(std::move(key)), Model(std::make_unique<TTermModel>(historyLines)) {
+    UseSystemClock(*Model);
 }
 
 // --- Opening a session ---
@@ -234,6 +272,93 @@ void TTermWindow::OnConnected(WPARAM number) {
     SetStatus(TrFmt("status.connected", u"{0} - connected", {displayName_}));
 }
 
+// --- The backend, the port and the counters ---
+
+void TTermWindow::ApplyModelOptions() {
+    TTermModel& m = *model_;
+    const bool changed = m.Encoding != settings_.Charset || m.NewlineMode != settings_.RxNewline ||
+                         m.AnsiColors != settings_.AnsiColors;
+    m.Encoding = settings_.Charset;
+    m.NewlineMode = settings_.RxNewline;
+    m.AnsiColors = settings_.AnsiColors;
+    m.SetHexBytesPerLine(hexBytesPerLine_);
+    if (changed) {
+        m.Rebuild();
+        selection_ = false;
+    }
+}
+
+void TTermWindow::AttachBackend(std::unique_ptr<TBackend> backend, bool connected) {
+    ReleaseBackend();
+    backend_ = std::move(backend);
+    connected_ = backend_ && connected;
+    UpdateConnectCaption();
+}
+
+void TTermWindow::ReleaseBackend() {
+    if (backend_ && !backend_->Close()) {
+        // Its worker may still run inside the object: abandon it, never free it.
+        (void)backend_.release();
+    }
+    backend_.reset();
+    connected_ = false;
+}
+
+void TTermWindow::StepHistory(int step) {
+    if (sendHistory_.empty()) return;
+    const int32_t n = int32_t(sendHistory_.size());
+    historyPos_ = std::clamp(historyPos_ + step, 0, n);
+    const std::u16string text = historyPos_ < n ? sendHistory_[size_t(historyPos_)] : u"";
+    if (HWND edit = Control(kIdEdit)) {
+        SetWindowTextW(edit, W(text));
+        SendMessageW(edit, EM_SETSEL, text.size(), text.size());
+    }
+}
+
+void TTermWindow::PushHistory(const std::u16string& text) {
+    if (text.empty()) return;
+    if (sendHistory_.empty() || sendHistory_.back() != text) {
+        if (int32_t(sendHistory_.size()) >= kSendHistoryMax)
+            sendHistory_.erase(sendHistory_.begin());
+        sendHistory_.push_back(text);
+    }
+    historyPos_ = int32_t(sendHistory_.size());
+}
+
+void TTermWindow::ApplyToSerialPort() {
+    auto* serial = dynamic_cast<TSerialBackend*>(backend_.get());
+    if (!serial) return;
+    // A driver that refuses the new line settings keeps the old ones; the
+    // status line then keeps naming the parameters the port really runs with.
+    const bool applied = serial->ApplySettings(settings_);
+    if (settings_.Flow != kFlowDtrDsr) serial->SetDtr(settings_.DTR);
+    if (settings_.Flow != kFlowRtsCts) serial->SetRts(settings_.RTS);
+    if (applied)
+        SetStatus(TrFmt("status.connected_parameters", u"{0} - connected ({1})",
+                        {displayName_, ParametersText(settings_)}));
+}
+
+void TTermWindow::ShowCounters() {
+    const std::u16string text =
+        u"Rx: " + IntToText(receivedCount_) + u"   Tx: " + IntToText(sentCount_);
+    if (text == countersText_) return;
+    if (HWND c = Control(kIdCounters)) SetWindowTextW(c, W(text));
+    countersText_ = text;
+}
+
+void TTermWindow::PollLamps() {
+    auto* serial = dynamic_cast<TSerialBackend*>(backend_.get());
+    const int32_t status = serial ? int32_t(serial->ModemStatus()) : 0;
+    if (status == modemStatus_) return;
+    modemStatus_ = status;
+    InvalidateLamps();
+}
+
+void TTermWindow::InvalidateLamps() {
+    for (int id = kIdLampCts; id <= kIdLampDcd; ++id)
+        if (HWND c = Control(id)) InvalidateRect(c, nullptr, TRUE);
+}
+
 // --- Sending ---
 
 void TTermWindow::Send() {
@@ -286,10 +411,4 @@ void TTermWindow::ReloadSettings() {
         model_->SetHistoryLines(settings_.HistoryLines);
     ApplyModelOptions();
     ShowNewOutput();
-}
-
-void TTermWindow::ShowModemStatus(int32_t status) {
-    modemStatus_ = status;
-    for (int id = kIdLampCts; id <= kIdLampDcd; ++id)
-        if (HWND c = Control(id)) InvalidateRect(c, nullptr, TRUE);
 }

@@ -29,6 +29,26 @@ constexpr int kWheelRows = 3;
 
 }  // namespace
 
+// --- Colours ---
+
+TCellColors ResolveCellColors(uint16_t attr, bool ansi, bool selected, COLORREF background,
+                              COLORREF text) {
+    if (selected) return {kSelectionText, kSelectionBack};
+    if (!ansi) return {text, background};
+    int fg = attr & 0x1F;
+    const int bg = (attr >> 5) & 0x1F;
+    TCellColors c;
+    if (fg == kColorDefault) {
+        c.Fore = kDefaultAnsiForeground;
+    } else {
+        if ((attr & kAttrBold) && fg < 8) fg += 8;
+        c.Fore = kPalette[fg % 16];
+    }
+    c.Back = bg == kColorDefault ? background : kPalette[bg % 16];
+    if (attr & kAttrInverse) std::swap(c.Fore, c.Back);
+    return c;
+}
+
 // --- Geometry ---
 
 SIZE TTermWindow::OutputClientSize() const {

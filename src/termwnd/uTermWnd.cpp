@@ -21,20 +21,6 @@ namespace {
 // object to its new window through it.
 TTermWindow* gUnderConstruction = nullptr;
 
-constexpr int64_t kFileTimePerMs = 10000;
-constexpr int64_t kMsPerDay = 86400000;
-constexpr int64_t kDays1601To1899 = 109205;  // 1601-01-01 to 1899-12-30
-
-TDateTime SystemLocalNow() {
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    FILETIME ft;
-    if (!SystemTimeToFileTime(&st, &ft)) return LocalNow();
-    const int64_t ms =
-        int64_t((uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / kFileTimePerMs);
-    return TDateTime(ms / kMsPerDay - kDays1601To1899) + TDateTime(ms % kMsPerDay) / kMsPerDay;
-}
-
 TTermWindow* AttachedObject(HWND hwnd) {
     return reinterpret_cast<TTermWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
@@ -42,24 +28,6 @@ TTermWindow* AttachedObject(HWND hwnd) {
 }  // namespace
 
 // --- Free helpers ---
-
-TCellColors ResolveCellColors(uint16_t attr, bool ansi, bool selected, COLORREF background,
-                              COLORREF text) {
-    if (selected) return {kSelectionText, kSelectionBack};
-    if (!ansi) return {text, background};
-    int fg = attr & 0x1F;
-    const int bg = (attr >> 5) & 0x1F;
-    TCellColors c;
-    if (fg == kColorDefault) {
-        c.Fore = kDefaultAnsiForeground;
-    } else {
-        if ((attr & kAttrBold) && fg < 8) fg += 8;
-        c.Fore = kPalette[fg % 16];
-    }
-    c.Back = bg == kColorDefault ? background : kPalette[bg % 16];
-    if (attr & kAttrInverse) std::swap(c.Fore, c.Back);
-    return c;
-}
 
 bool ParseBaudText(std::u16string_view text, int32_t& baud) {
     const std::u16string t = Trim(text.substr(0, kBaudTextMax));
@@ -72,27 +40,6 @@ bool ParseBaudText(std::u16string_view text, int32_t& baud) {
     if (value < kMinBaud || value > kMaxBaud) return false;
     baud = int32_t(value);
     return true;
-}
-
-std::u16string ParametersText(const TSessionSettings& s) {
-    static constexpr char16_t kParity[] = u"NOEMS";
-    static constexpr const char16_t* kStop[] = {u"1", u"1.5", u"2"};
-    std::u16string r = IntToText(s.Baud) + u" " + IntToText(s.DataBits);
-    r.push_back(kParity[std::clamp(s.Parity, 0, 4)]);
-    r += kStop[std::clamp(s.StopBits, 0, 2)];
-    return r;
-}
-
-void UseSystemClock(TTermModel& model) {
-    model.Clock = SystemLocalNow;
-    wchar_t sep[4] = {};
-    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, sep, 4) > 1)
-        model.TimeSeparator = char16_t(sep[0]);
-}
-
-TSessionData::TSessionData(std::u16string key, int32_t historyLines)
-    : Key(std::move(key)), Model(std::make_unique<TTermModel>(historyLines)) {
-    UseSystemClock(*Model);
 }
 
 // --- Object ---
@@ -253,66 +200,6 @@ void TTermWindow::ApplyEnablingRule() {
         if (HWND c = Control(id)) EnableWindow(c, serial);
     if (HWND c = Control(kIdDtr)) EnableWindow(c, serial && settings_.Flow != kFlowDtrDsr);
     if (HWND c = Control(kIdRts)) EnableWindow(c, serial && settings_.Flow != kFlowRtsCts);
-}
-
-void TTermWindow::ApplyModelOptions() {
-    TTermModel& m = *model_;
-    const bool changed = m.Encoding != settings_.Charset || m.NewlineMode != settings_.RxNewline ||
-                         m.AnsiColors != settings_.AnsiColors;
-    m.Encoding = settings_.Charset;
-    m.NewlineMode = settings_.RxNewline;
-    m.AnsiColors = settings_.AnsiColors;
-    m.SetHexBytesPerLine(hexBytesPerLine_);
-    if (changed) {
-        m.Rebuild();
-        selection_ = false;
-    }
-}
-
-void TTermWindow::AttachBackend(std::unique_ptr<TBackend> backend, bool connected) {
-    ReleaseBackend();
-    backend_ = std::move(backend);
-    connected_ = backend_ && connected;
-    UpdateConnectCaption();
-}
-
-void TTermWindow::ReleaseBackend() {
-    if (backend_ && !backend_->Close()) {
-        // Its worker may still run inside the object: abandon it, never free it.
-        (void)backend_.release();
-    }
-    backend_.reset();
-    connected_ = false;
-}
-
-void TTermWindow::StepHistory(int step) {
-    if (sendHistory_.empty()) return;
-    const int32_t n = int32_t(sendHistory_.size());
-    historyPos_ = std::clamp(historyPos_ + step, 0, n);
-    const std::u16string text = historyPos_ < n ? sendHistory_[size_t(historyPos_)] : u"";
-    if (HWND edit = Control(kIdEdit)) {
-        SetWindowTextW(edit, W(text));
-        SendMessageW(edit, EM_SETSEL, text.size(), text.size());
-    }
-}
-
-void TTermWindow::PushHistory(const std::u16string& text) {
-    if (text.empty()) return;
-    if (sendHistory_.empty() || sendHistory_.back() != text) {
-        if (int32_t(sendHistory_.size()) >= kSendHistoryMax)
-            sendHistory_.erase(sendHistory_.begin());
-        sendHistory_.push_back(text);
-    }
-    historyPos_ = int32_t(sendHistory_.size());
-}
-
-std::vector<HGDIOBJ> TTermWindow::GdiObjects() const {
-    std::vector<HGDIOBJ> out;
-    for (HGDIOBJ h :
-         {HGDIOBJ(uiFont_.Get()), HGDIOBJ(termFont_.Get()), HGDIOBJ(backgroundBrush_.Get()),
-          HGDIOBJ(lampOnBrush_.Get()), HGDIOBJ(lampOffBrush_.Get()), HGDIOBJ(backBitmap_.Get())})
-        if (h) out.push_back(h);
-    return out;
 }
 
 // --- Main window procedure ---
@@ -521,19 +408,6 @@ void TTermWindow::ReadControls() {
     s.Timestamps = IsChecked(kIdTimestamps);
 }
 
-void TTermWindow::ApplyToSerialPort() {
-    auto* serial = dynamic_cast<TSerialBackend*>(backend_.get());
-    if (!serial) return;
-    // A driver that refuses the new line settings keeps the old ones; the
-    // status line then keeps naming the parameters the port really runs with.
-    const bool applied = serial->ApplySettings(settings_);
-    if (settings_.Flow != kFlowDtrDsr) serial->SetDtr(settings_.DTR);
-    if (settings_.Flow != kFlowRtsCts) serial->SetRts(settings_.RTS);
-    if (applied)
-        SetStatus(TrFmt("status.connected_parameters", u"{0} - connected ({1})",
-                        {displayName_, ParametersText(settings_)}));
-}
-
 void TTermWindow::OnApply(WPARAM clicked) {
     ReadControls();
     ApplyEnablingRule();
@@ -560,23 +434,6 @@ void TTermWindow::OnTimer(UINT_PTR id) {
         default:
             break;
     }
-}
-
-void TTermWindow::ShowCounters() {
-    const std::u16string text =
-        u"Rx: " + IntToText(receivedCount_) + u"   Tx: " + IntToText(sentCount_);
-    if (text == countersText_) return;
-    if (HWND c = Control(kIdCounters)) SetWindowTextW(c, W(text));
-    countersText_ = text;
-}
-
-void TTermWindow::PollLamps() {
-    auto* serial = dynamic_cast<TSerialBackend*>(backend_.get());
-    const int32_t status = serial ? int32_t(serial->ModemStatus()) : 0;
-    if (status == modemStatus_) return;
-    modemStatus_ = status;
-    for (int id = kIdLampCts; id <= kIdLampDcd; ++id)
-        if (HWND c = Control(id)) InvalidateRect(c, nullptr, TRUE);
 }
 
 LRESULT TTermWindow::OnCtlColorStatic(HWND hwnd, HDC dc, HWND control) {
@@ -702,26 +559,4 @@ bool TTermWindow::OnControlKey(int id, UINT msg, WPARAM wp, LPARAM lp) {
         default:
             return false;
     }
-}
-
-// --- Lister glue: creation and closing of an embedded terminal ---
-
-TTermWindow* CreateEmbeddedTerminal(HWND lister) {
-    auto term = std::make_unique<TTermWindow>(lister);
-    if (!TTermWindow::RegisterClasses()) return nullptr;
-    term->SetEmbedded(lister);
-    RECT rc = {};
-    GetClientRect(lister, &rc);
-    if (!term->CreateMainWindow(lister, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-                                L"", 0, 0, rc.right, rc.bottom))
-        return nullptr;
-    term->StartTimers();
-    return term.release();
-}
-
-void CloseEmbeddedTerminal(HWND hwnd) {
-    TTermWindow* term = TTermWindow::FromWindow(hwnd);
-    if (!term) return;
-    DestroyWindow(hwnd);
-    delete term;
 }

@@ -13,8 +13,10 @@
 //   off-screen bitmap, so a burst of received data costs one repaint.
 // - The module is split along its seams: uTermWnd.cpp (object, classes, main
 //   window procedure, fonts and colours, settings path), uTermLayout.cpp
-//   (control table, option lists, layout), uTermView.cpp (painting and
-//   scrolling), uTermSelect.cpp (selection, clipboard, context menu).
+//   (control table, option lists, layout), uTermView.cpp/.h (painting,
+//   colours and scrolling), uTermSelect.cpp (selection, clipboard, context
+//   menu), uSession.cpp/.h (session control and the kept sessions),
+//   uListerGlue.cpp/.h (how terminal windows come into being).
 #pragma once
 
 #include <windows.h>
@@ -30,6 +32,8 @@
 #include "settings/uSettingsRules.h"
 #include "terminal/uBytes.h"
 #include "terminal/uTermModel.h"
+#include "termwnd/uSession.h"
+#include "termwnd/uTermView.h"
 
 // Window classes.
 constexpr wchar_t kTermWindowClass[] = L"KestrelinkWindow";
@@ -95,66 +99,20 @@ constexpr COLORREF kLampOnColor = RGB(0, 170, 0);
 constexpr COLORREF kLampOffColor = RGB(200, 200, 200);
 constexpr COLORREF kLampOnText = RGB(255, 255, 255);
 constexpr COLORREF kLampOffText = RGB(96, 96, 96);
-constexpr COLORREF kDefaultAnsiForeground = RGB(204, 204, 204);
-constexpr COLORREF kSelectionText = RGB(255, 255, 255);
-constexpr COLORREF kSelectionBack = RGB(51, 102, 170);
-constexpr COLORREF kPalette[16] = {
-    RGB(12, 12, 12),    RGB(197, 15, 31),  RGB(19, 161, 14),  RGB(156, 193, 0),
-    RGB(0, 55, 218),    RGB(136, 23, 152), RGB(58, 150, 221), RGB(204, 204, 204),
-    RGB(118, 118, 118), RGB(231, 72, 86),  RGB(22, 198, 12),  RGB(249, 241, 165),
-    RGB(59, 120, 255),  RGB(180, 0, 158),  RGB(97, 214, 214), RGB(242, 242, 242)};
-// The timestamp prefix: palette colour 8 on the default background.
-constexpr uint16_t kAttrTimestamp = 0x0208;
 
 // Modem-status bits the lamps show (GetCommModemStatus).
 constexpr uint32_t kLampBits[4] = {MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
 
 constexpr int32_t kAdvanceCount = 4104;
 constexpr int32_t kOwnModelHistory = 500;
-constexpr int32_t kSendHistoryMax = 50;
 constexpr int32_t kTimestampWidth = 15;
 constexpr int kBaudTextMax = 63;
-
-// Colours of one character cell.
-struct TCellColors {
-    COLORREF Fore;
-    COLORREF Back;
-};
-// Foreground and background of a character with attribute word `attr`:
-// without ANSI colours (or in the hex view) the configured pair; the selection
-// overrides everything.
-TCellColors ResolveCellColors(uint16_t attr, bool ansi, bool selected, COLORREF background,
-                              COLORREF text);
 
 // Reads a baud box's text: trimmed, decimal digits only (digits past a value
 // of 100000000 are ignored); false for anything else or outside 50..12000000.
 bool ParseBaudText(std::u16string_view text, int32_t& baud);
 
-// The send or receive parameters as "115200 8N1".
-std::u16string ParametersText(const TSessionSettings& s);
-
-// Arrival times from GetLocalTime and the user's time separator for a model
-// that lives in a terminal window.
-void UseSystemClock(TTermModel& model);
-
 class TTermWindow;
-
-// The output of one port or connection, kept alive after its window closes
-// when its history is on.
-class TSessionData {
-public:
-    TSessionData(std::u16string key, int32_t historyLines);
-
-    std::u16string Key;
-    std::unique_ptr<TTermModel> Model;
-    int64_t ReceivedCount = 0;
-    int64_t SentCount = 0;
-    std::vector<std::u16string> SendHistory;
-    int32_t HistoryPos = -1;
-    TTermWindow* Owner = nullptr;
-    bool Kept = false;
-    uint64_t LastReleased = 0;
-};
 
 class TTermWindow {
 public:
@@ -188,8 +146,6 @@ public:
     // info, and derives the settings section from kind and target.
     void SetTarget(int32_t kind, const std::u16string& target, const std::u16string& displayName,
                    const TConnInfo& connection);
-    // Takes the settings, shows them in the controls and hands the model its options.
-    void SetPortSettings(const TSessionSettings& settings);
     const TSessionSettings& PortSettings() const { return settings_; }
     int32_t Kind() const { return kind_; }
     const std::u16string& Target() const { return target_; }
@@ -209,8 +165,6 @@ public:
     // Encoding, line-ending mode, ANSI colours and hex width to the current
     // model; re-decodes (and drops the selection) when one of the first three changed.
     void ApplyModelOptions();
-    // Takes an opened backend (its messages carry ConnectionNumber()).
-    void AttachBackend(std::unique_ptr<TBackend> backend, bool connected);
     TBackend* Backend() const { return backend_.get(); }
     uint32_t ConnectionNumber() const { return connectionNumber_; }
     // Releases the backend: freed only when its worker ended in time.
@@ -272,15 +226,16 @@ public:
     int64_t SentCount() const { return sentCount_; }
     const std::u16string& CountersText() const { return countersText_; }
     TSessionData* Session() const { return session_; }
-    // Lights the lamps as if the port reported these modem lines (pictures
-    // of a live port, where a pseudo terminal reports none).
-    void ShowModemStatus(int32_t status);
-
-    // The GDI objects this window holds now (fonts, brushes and the view's
-    // off-screen bitmap), for leak checks.
-    std::vector<HGDIOBJ> GdiObjects() const;
 
 private:
+    // Tests and the pictures reach a few internals through uTermWndTesting.h.
+    friend struct TTermWindowTestAccess;
+
+    // Takes the settings, shows them in the controls and hands the model its options.
+    void SetPortSettings(const TSessionSettings& settings);
+    // Takes an opened backend (its messages carry ConnectionNumber()).
+    void AttachBackend(std::unique_ptr<TBackend> backend, bool connected);
+
     static LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK OutputProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK ControlKeyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
@@ -312,6 +267,7 @@ private:
     void SaveWindowPlacement();
     void ShowCounters();
     void PollLamps();
+    void InvalidateLamps();
     void LoadTerminalFont();
     void LoadAppearance();
     void CreateUiFont();
@@ -413,24 +369,3 @@ private:
     std::u16string rowText_;
     std::u16string rowAttrs_;
 };
-
-// The kept sessions of the process, at most kKeptSessions after every
-// addition (more only while more are shown at once).
-constexpr size_t kKeptSessions = 8;
-std::vector<std::unique_ptr<TSessionData>>& SessionStore();
-
-// The edit line's text as bytes in the chosen encoding (0 UTF-8, 1 Latin-1
-// (CP1252), 2 ASCII); characters the encoding cannot carry become "?".
-std::string EncodeForSending(std::u16string_view text, int32_t charset);
-// Line endings by TxNewline: none, CR, LF, CR LF.
-std::string_view LineEnding(int32_t txNewline);
-// Longest line sent at once, in UTF-16 units.
-constexpr int32_t kSendLineMax = 4095;
-
-// Steps of opening a terminal inside a lister window: the object, the window
-// classes, the child window at the lister's client size, the timers. Returns
-// nullptr (nothing left behind) when the window cannot be created.
-TTermWindow* CreateEmbeddedTerminal(HWND lister);
-// Destroys the window (settings saved, backend released) and then frees the
-// object; a handle that is not a terminal window is ignored.
-void CloseEmbeddedTerminal(HWND hwnd);

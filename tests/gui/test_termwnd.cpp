@@ -209,7 +209,7 @@ TEST(TermWindow, ToolbarChangesReachSettingsFile) {
     // A port whose driver refuses the change: the record reaches the port, but
     // the status line does not claim the new parameters.
     auto* port = new TSerialBackend(f.Main(), 1, u"COM250", f.Term().PortSettings());
-    f.Term().AttachBackend(std::unique_ptr<TBackend>(port), true);
+    TTermWindowTestAccess::AttachBackend(f.Term(), std::unique_ptr<TBackend>(port), true);
     EXPECT_EQ(TextOf(f.Control(101)), L"Disconnect");
     f.Term().SetStatus(u"COM7 - connected (9600 8E1)");
     f.Choose(105, 1);

@@ -34,7 +34,7 @@ TEST(TermGdi, NoObjectsLeftAfterManyWindows) {
         t->Model().Feed("x\x1b[32my\r\n", 9);
         t->ShowNewOutput();
         UpdateWindow(t->OutputWindow());
-        held = t->GdiObjects();
+        held = TTermWindowTestAccess::GdiObjects(*t);
         ASSERT_EQ(held.size(), 6u) << "fonts, brushes and the painted view's bitmap";
         CloseEmbeddedTerminal(t->MainWindow());
     };

@@ -233,14 +233,14 @@ TEST(TermView, BurstPaintsOnceAndSettingsFollowTheTick) {
     // Font, colours and hex width come from the settings on the one-second tick;
     // a change of the name's letter case alone rebuilds the font too.
     const int height = t.LineHeight();
-    const HGDIOBJ oldFont = t.GdiObjects()[1];
+    const HGDIOBJ oldFont = TTermWindowTestAccess::GdiObjects(t)[1];
     ASSERT_TRUE(WriteFontSettings(u"Consolas", 20));
     SendMessageW(f.Main(), WM_TIMER, kTimerSettings, 0);
     EXPECT_TRUE(t.LineHeight() > height && GetObjectType(oldFont) == 0);
-    const HGDIOBJ big = t.GdiObjects()[1];
+    const HGDIOBJ big = TTermWindowTestAccess::GdiObjects(t)[1];
     ASSERT_TRUE(WriteFontSettings(u"consolas", 20));
     SendMessageW(f.Main(), WM_TIMER, kTimerSettings, 0);
-    EXPECT_NE(t.GdiObjects()[1], big);
+    EXPECT_NE(TTermWindowTestAccess::GdiObjects(t)[1], big);
 
     // A new hex width keeps roughly the same bytes in view.
     f.Click(kIdAutoscroll);

@@ -9,7 +9,7 @@
 #include "gui.h"
 #include "lister_fixture.h"
 #include "loopback_peer.h"
-#include "termwnd/uTermWnd.h"
+#include "termwnd/uTermWndTesting.h"
 
 using namespace kltest;
 using namespace kltest::loopback;
@@ -71,7 +71,7 @@ int main() {
     term->ShowNewOutput();
     term->SetStatus(u"COM3 - connected (9600 8N1)");
     SetWindowTextW(term->Control(kIdConnect), L"Disconnect");
-    term->ShowModemStatus(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+    TTermWindowTestAccess::ShowModemStatus(*term, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
     PumpFor(200);
     SaveWindowImage(GetParent(s), "session_serial");
     host.Close(s);

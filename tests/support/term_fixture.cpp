@@ -57,7 +57,7 @@ void TTermFixture::Resize(int width, int height) {
 
 void TTermFixture::Show(int kind, const std::u16string& target, const TSessionSettings& s) {
     term_->SetTarget(kind, target, target, TConnInfo{target, u"127.0.0.1"});
-    term_->SetPortSettings(s);
+    TTermWindowTestAccess::SetPortSettings(*term_, s);
     PumpFor(20);
 }
 

@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "termwnd/uTermWnd.h"
+#include "termwnd/uListerGlue.h"
+#include "termwnd/uTermWndTesting.h"
 #include "wintest.h"
 
 namespace kltest {

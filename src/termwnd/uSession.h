@@ -1,0 +1,54 @@
+// The session side of a terminal window: the output of a port or connection
+// kept across windows (TSessionData and the process-wide store), and the edit
+// line's text turned into the bytes that go out.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/uSettingsRules.h"
+#include "terminal/uTermModel.h"
+
+class TTermWindow;
+
+constexpr int32_t kSendHistoryMax = 50;
+
+// The send or receive parameters as "115200 8N1".
+std::u16string ParametersText(const TSessionSettings& s);
+
+// Arrival times from GetLocalTime and the user's time separator for a model
+// that lives in a terminal window.
+void UseSystemClock(TTermModel& model);
+
+// The output of one port or connection, kept alive after its window closes
+// when its history is on.
+class TSessionData {
+public:
+    TSessionData(std::u16string key, int32_t historyLines);
+
+    std::u16string Key;
+    std::unique_ptr<TTermModel> Model;
+    int64_t ReceivedCount = 0;
+    int64_t SentCount = 0;
+    std::vector<std::u16string> SendHistory;
+    int32_t HistoryPos = -1;
+    TTermWindow* Owner = nullptr;
+    bool Kept = false;
+    uint64_t LastReleased = 0;
+};
+
+// The kept sessions of the process, at most kKeptSessions after every
+// addition (more only while more are shown at once).
+constexpr size_t kKeptSessions = 8;
+std::vector<std::unique_ptr<TSessionData>>& SessionStore();
+
+// The edit line's text as bytes in the chosen encoding (0 UTF-8, 1 Latin-1
+// (CP1252), 2 ASCII); characters the encoding cannot carry become "?".
+std::string EncodeForSending(std::u16string_view text, int32_t charset);
+// Line endings by TxNewline: none, CR, LF, CR LF.
+std::string_view LineEnding(int32_t txNewline);
+// Longest line sent at once, in UTF-16 units.
+constexpr int32_t kSendLineMax = 4095;
