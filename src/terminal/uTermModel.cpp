@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
-constexpr int32_t kBlockUnits = 128 * 1024;  // 256 KiB per arena block
 // The open line's text and attributes, each with a few units to spare for the
 // decoder's whole-word stores.
 constexpr int32_t kLineArea = kTermMaxLineUnits + 8;
@@ -17,22 +17,72 @@ constexpr int32_t kLineReserve = 2 * kLineArea;
 
 int32_t ClampDepth(int32_t n) { return std::clamp(n, kTermMinHistory, kTermMaxHistory); }
 
-char16_t* AllocBlock() {
-    void* p = std::malloc(size_t(kBlockUnits) * sizeof(char16_t));
-    if (!p) throw std::bad_alloc();
-    return static_cast<char16_t*>(p);
-}
-
 }  // namespace
 
 TTermModel::TTermModel(int32_t historyDepth) : capacity_(ClampDepth(historyDepth) + 1) { Reset(); }
 
 TTermModel::~TTermModel() {
-    for (const TBlock& b : blocks_) std::free(b.mem);
-    std::free(spare_);
+    SetBudgetPool(nullptr);
+    FreeBlocks();
+}
+
+// ---------------------------------------------------------------- budget pool
+
+TTermBudgetPool::~TTermBudgetPool() {
+    for (TTermModel* m : members_) m->pool_ = nullptr;
+}
+
+void TTermModel::SetBudgetPool(TTermBudgetPool* pool) {
+    if (pool == pool_) return;
+    if (pool_) {
+        pool_->total_ -= held_;
+        std::erase(pool_->members_, this);
+    }
+    pool_ = pool;
+    if (pool_) {
+        pool_->members_.push_back(this);
+        pool_->total_ += held_;
+        TrimToFit();
+    }
+}
+
+void TTermModel::Account() {
+    const size_t now = LineStoreBytes();
+    if (pool_) pool_->total_ = pool_->total_ - held_ + now;
+    held_ = now;
+}
+
+void TTermModel::TrimToFit() {
+    while (count_ > 1 && !Fits(0)) DropFront();
+    if (spare_ && !Fits(0)) {
+        std::free(spare_);
+        spare_ = nullptr;
+        Account();
+    }
+}
+
+void TTermModel::SetLineBudgetForTesting(size_t budget, int32_t blockUnits) {
+    FreeBlocks();
+    budget_ = budget;
+    blockUnits_ = blockUnits <= 0 ? kArenaBlockUnits : std::max(blockUnits, kLineReserve);
+    Reset();
 }
 
 // ---------------------------------------------------------------- line store
+
+char16_t* TTermModel::TryAllocBlock() {
+    if (allocsLeft_ == 0) return nullptr;
+    if (allocsLeft_ > 0) --allocsLeft_;
+    return static_cast<char16_t*>(std::malloc(BlockBytes()));
+}
+
+void TTermModel::FreeBlocks() {
+    for (const TBlock& b : blocks_) std::free(b.mem);
+    blocks_.clear();
+    std::free(spare_);
+    spare_ = nullptr;
+    Account();
+}
 
 void TTermModel::ReleaseBlocks() {
     // Keep one block as the tail of the emptied arena and one spare.
@@ -44,8 +94,9 @@ void TTermModel::ReleaseBlocks() {
         blocks_.pop_front();
     }
     if (blocks_.empty()) {
-        char16_t* mem = spare_ ? spare_ : AllocBlock();
-        if (mem == spare_) spare_ = nullptr;
+        char16_t* mem = std::exchange(spare_, nullptr);
+        if (!mem) mem = TryAllocBlock();
+        if (!mem) throw std::bad_alloc();
         blocks_.push_back({mem, 0, 0});
     }
     blocks_.front().used = 0;
@@ -54,6 +105,8 @@ void TTermModel::ReleaseBlocks() {
 
 void TTermModel::ClearLines() {
     ReleaseBlocks();
+    // the new lines are numbered on from the old ones (see FirstLineNumber)
+    firstLine_ += count_;
     lines_.clear();
     head_ = 0;
     count_ = 0;
@@ -69,23 +122,47 @@ void TTermModel::ClearLines() {
     lastWasCR_ = false;
     lines_.push_back({nullptr, 0, 0});
     count_ = 1;
+    Account();
     StartCurrent();
 }
 
-// Makes room for the open line at the arena tail: its text, then its
-// attributes, 4096 units each plus a few to spare.
-void TTermModel::StartCurrent() {
+// Whether the open line's reservation fits at the arena's tail. A tail that
+// holds no finished line any more is the only block left: it starts over.
+bool TTermModel::TailFits() {
     TBlock& tail = blocks_.back();
-    if (kBlockUnits - tail.used < kLineReserve) {
-        char16_t* mem = spare_ ? spare_ : AllocBlock();
-        spare_ = nullptr;
-        blocks_.push_back({mem, 0, 0});
+    if (tail.lines == 0) tail.used = 0;
+    return blockUnits_ - tail.used >= kLineReserve;
+}
+
+// Makes room for the open line at the arena tail: its text, then its
+// attributes, 4096 units each plus a few to spare. A new block is only taken
+// when it fits the budget; otherwise the oldest lines leave until one of
+// their blocks is free (it becomes the spare) or none is left to drop.
+void TTermModel::StartCurrent() {
+    if (!TailFits()) {
+        while (!spare_ && count_ > 1 && !Fits(BlockBytes())) DropFront();
+        if (!TailFits()) AddBlock();
     }
     TBlock& b = blocks_.back();
     curText_ = b.mem + b.used;
     curAttrs_ = curText_ + kLineArea;
     curLen_ = 0;
     curTime_ = 0;
+}
+
+void TTermModel::AddBlock() {
+    char16_t* mem = std::exchange(spare_, nullptr);
+    if (!mem) mem = TryAllocBlock();
+    while (!mem) {
+        // Out of memory: the oldest lines give up their block instead. With
+        // all of them gone the tail is empty and holds the open line.
+        if (count_ <= 1) throw std::bad_alloc();
+        DropFront();
+        if (TailFits()) return;
+        mem = std::exchange(spare_, nullptr);
+    }
+    blocks_.push_back({mem, 0, 0});
+    Account();
 }
 
 // Finishes the open line: its attributes move down to follow its text.
@@ -101,29 +178,57 @@ void TTermModel::SealCurrent() {
 
 // Forgets the oldest line; lines leave in arrival order, so it belongs to the
 // oldest block, which goes once it holds no line.
-void TTermModel::DropOldest() {
+void TTermModel::DropFront() {
     --blocks_.front().lines;
-    while (blocks_.size() > 1 && blocks_.front().lines == 0) {
-        if (!spare_)
-            spare_ = blocks_.front().mem;
-        else
-            std::free(blocks_.front().mem);
-        blocks_.pop_front();
+    if (blocks_.size() > 1 && blocks_.front().lines == 0) {
+        do {
+            if (!spare_)
+                spare_ = blocks_.front().mem;
+            else
+                std::free(blocks_.front().mem);
+            blocks_.pop_front();
+        } while (blocks_.size() > 1 && blocks_.front().lines == 0);
+        Account();
     }
+    head_ = head_ + 1 == int32_t(lines_.size()) ? 0 : head_ + 1;
+    --count_;
+    ++firstLine_;
+}
+
+// A slot for one more line when every slot holds one: the ring grows (its
+// records in arrival order again), or, where the bigger record array would
+// not fit the budget or the memory left, the oldest line leaves instead.
+void TTermModel::GrowRing() {
+    if (lines_.size() == lines_.capacity()) {
+        const size_t want =
+            std::min<size_t>(std::max<size_t>(64, 2 * lines_.size()), size_t(capacity_));
+        if (!Fits((want - lines_.capacity()) * sizeof(TLineRec))) {
+            DropFront();
+            return;
+        }
+        std::rotate(lines_.begin(), lines_.begin() + head_, lines_.end());
+        head_ = 0;
+        try {
+            lines_.reserve(want);
+        } catch (const std::bad_alloc&) {
+            DropFront();
+            return;
+        }
+        Account();
+    } else if (head_ != 0) {
+        std::rotate(lines_.begin(), lines_.begin() + head_, lines_.end());
+        head_ = 0;
+    }
+    lines_.push_back({nullptr, 0, 0});
 }
 
 void TTermModel::NewLine() {
     SealCurrent();
-    if (count_ < capacity_) {
-        if (lines_.size() == lines_.capacity())
-            lines_.reserve(
-                std::min<size_t>(std::max<size_t>(64, 2 * lines_.size()), size_t(capacity_)));
-        lines_.push_back({nullptr, 0, 0});
-        ++count_;
-    } else {
-        DropOldest();
-        head_ = head_ + 1 == capacity_ ? 0 : head_ + 1;
-    }
+    if (count_ >= capacity_)
+        DropFront();
+    else if (count_ == int32_t(lines_.size()))
+        GrowRing();
+    ++count_;
     StartCurrent();
 }
 
@@ -309,12 +414,6 @@ std::u16string TTermModel::TimestampPrefix(int32_t i) const {
     const TDateTime t = LineTime(i);
     if (t == 0) return {};
     return FormatTimestamp(t, TimeSeparator);
-}
-
-size_t TTermModel::LineStoreBytes() const {
-    size_t bytes = lines_.capacity() * sizeof(TLineRec);
-    bytes += (blocks_.size() + (spare_ ? 1 : 0)) * size_t(kBlockUnits) * sizeof(char16_t);
-    return bytes;
 }
 
 size_t TTermModel::MemoryUsage() const {

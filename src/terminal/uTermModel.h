@@ -13,6 +13,18 @@
 //   as the one spare) when the last of its lines has been dropped. The ring's
 //   record array grows with the line count up to the capacity, so a deep but
 //   idle history costs little.
+// - Byte budget. The line store (blocks, the spare, the record array) never
+//   holds more than its budget: 64 MiB in a 32-bit process, whose host has
+//   2 GiB of address space in all, and 256 MiB in a 64-bit one. Lines of
+//   garbage at the wrong baud rate cost 16 KiB each, so without it a deep
+//   history would take gigabytes. The budget is checked only where the store
+//   grows (a new block, a bigger record array), never per byte: before it
+//   grows past the budget, or past the limit of the pool it shares with other
+//   models, the oldest lines leave exactly as they do at the line limit until
+//   a block is free again. A line count below the depth is then normal. The
+//   line being written is never dropped, so a store always keeps one block
+//   and its records, whatever the budget. Out of memory, the oldest lines give
+//   up their block in the same way instead of the allocation failing.
 // - Decoding. One byte-at-a-time state machine (DecodeByte) carries all the
 //   rules; DecodeBytes adds fast paths that apply only in the data state with
 //   no UTF-8 sequence pending: printable ASCII is checked and written into
@@ -80,6 +92,40 @@ constexpr int32_t kTermRawDrop = 2097152;   // dropped 2 MiB at a time
 constexpr int32_t kTermMinHistory = 100;
 constexpr int32_t kTermMaxHistory = 1000000;
 
+// The line store's byte budget of one model, by the width of a pointer.
+constexpr size_t kTermLineBudget32 = size_t(64) << 20;
+constexpr size_t kTermLineBudget64 = size_t(256) << 20;
+constexpr size_t kTermLineBudget = sizeof(void*) == 4 ? kTermLineBudget32 : kTermLineBudget64;
+
+class TTermModel;
+
+// Line-store bytes shared by several models (the kept sessions): each member
+// counts what its line store holds, and a member that would grow the total
+// past the limit drops its own oldest lines instead; it never takes lines
+// from another. A model that cannot drop anything more (only its open line
+// is left) keeps its one block, so the total can pass the limit by that
+// much. Members join and leave with TTermModel::SetBudgetPool; a pool that
+// ends before its members lets them go first.
+class TTermBudgetPool {
+public:
+    explicit TTermBudgetPool(size_t limit) : limit_(limit) {}
+    ~TTermBudgetPool();
+    TTermBudgetPool(const TTermBudgetPool&) = delete;
+    TTermBudgetPool& operator=(const TTermBudgetPool&) = delete;
+
+    size_t Limit() const { return limit_; }
+    size_t Total() const { return total_; }
+    int32_t Members() const { return int32_t(members_.size()); }
+    // Whether `extra` more bytes stay within the limit.
+    bool Fits(size_t extra) const { return total_ <= limit_ && extra <= limit_ - total_; }
+
+private:
+    friend class TTermModel;
+    size_t limit_;
+    size_t total_ = 0;
+    std::vector<TTermModel*> members_;
+};
+
 // One Windows-1252 byte as the view decodes it ('?' for the five bytes the
 // code page leaves undefined), and the way back: the byte a character is sent
 // as, '?' for a character the code page cannot hold.
@@ -117,10 +163,19 @@ public:
     int32_t HexBytesPerLine() const { return hexBytesPerLine_; }
 
     int32_t LineCount() const { return count_; }
+    // The running number of line 0: each line that leaves the front, at the
+    // line limit or over the byte budget, adds one, so line i is number
+    // FirstLineNumber() + i for as long as it is kept, and a number below
+    // FirstLineNumber() names a line that is gone. Reset, Rebuild and a
+    // SetHistoryLines that changes the depth decode the lines afresh; their
+    // new line 0 is numbered FirstLineNumber() + LineCount() of before, so no
+    // number handed out earlier ever names one of the new lines (all read as
+    // gone). 0 for a new model.
+    int64_t FirstLineNumber() const { return firstLine_; }
     std::u16string LineText(int32_t i) const { return std::u16string(LineTextView(i)); }
     std::u16string LineAttrs(int32_t i) const { return std::u16string(LineAttrsView(i)); }
-    // Views into the store: valid until the next Feed, Reset, Rebuild or
-    // SetHistoryLines. Empty when i is outside 0..LineCount()-1.
+    // Views into the store: valid until the next Feed, Reset, Rebuild,
+    // SetHistoryLines or SetBudgetPool. Empty when i is outside 0..LineCount()-1.
     std::u16string_view LineTextView(int32_t i) const;
     std::u16string_view LineAttrsView(int32_t i) const;
     TDateTime LineTime(int32_t i) const;
@@ -146,9 +201,30 @@ public:
     uint16_t Attribute() const { return attr_; }
     // Heap bytes held by the model (line store, raw store, chunk list).
     size_t MemoryUsage() const;
-    size_t LineStoreBytes() const;
+    // What the byte budget counts: arena blocks (with the spare and the open
+    // line's reservation) and the record array's capacity.
+    size_t LineStoreBytes() const {
+        return lines_.capacity() * sizeof(TLineRec) +
+               (blocks_.size() + (spare_ ? 1 : 0)) * BlockBytes();
+    }
+    size_t LineBudget() const { return budget_; }
+
+    // Joins `pool` (leaving the one before), or leaves with nullptr. Joining
+    // adds this store's bytes to the pool's total; when that passes the limit
+    // the oldest lines leave until it fits. The model leaves its pool when it
+    // is destroyed.
+    void SetBudgetPool(TTermBudgetPool* pool);
+    TTermBudgetPool* BudgetPool() const { return pool_; }
+    // Replaces the byte budget and the arena's block size (in code units, at
+    // least what the open line reserves; 0 keeps 128 Ki units), then Reset,
+    // so tests and the fuzz target reach the budget with small inputs.
+    void SetLineBudgetForTesting(size_t budget, int32_t blockUnits = 0);
+    // Makes every arena block allocation after the next `blocks` fail, as a
+    // host short of address space would; a negative count ends that.
+    void FailBlockAllocationsForTesting(int32_t blocks) { allocsLeft_ = blocks; }
 
 private:
+    friend class TTermBudgetPool;
     struct TLineRec {
         char16_t* data;  // Text, then Attrs right after it
         int32_t len;
@@ -167,13 +243,28 @@ private:
     // line store (uTermModel.cpp)
     void ClearLines();
     void NewLine();
+    void GrowRing();
     void SealCurrent();
     void StartCurrent();
-    void DropOldest();
+    bool TailFits();
+    void AddBlock();
+    char16_t* TryAllocBlock();
+    void DropFront();
     void ReleaseBlocks();
+    void FreeBlocks();
+    // Budget accounting: whether `extra` more bytes fit this store's budget
+    // and its pool; Account brings held_ and the pool's total up to date
+    // after an allocation or a release; TrimToFit drops the oldest lines
+    // (and the spare) while the store is over either.
+    bool Fits(size_t extra) const {
+        return held_ + extra <= budget_ && (!pool_ || pool_->Fits(extra));
+    }
+    void Account();
+    void TrimToFit();
+    size_t BlockBytes() const { return size_t(blockUnits_) * sizeof(char16_t); }
     int32_t RingIndex(int32_t i) const {
-        const int32_t r = head_ + i;
-        return r >= capacity_ ? r - capacity_ : r;
+        const int32_t r = head_ + i, size = int32_t(lines_.size());
+        return r >= size ? r - size : r;
     }
     void PutUnit(char16_t c) {
         if (curLen_ >= kTermMaxLineUnits) NewLine();
@@ -211,14 +302,24 @@ private:
     const uint8_t* TryCsi(const uint8_t* p, const uint8_t* end);
     void ApplySgr(const uint8_t* bytes, int32_t count);
 
-    std::vector<TLineRec> lines_;  // grows to capacity_, then used as a ring
+    // A ring of lines_.size() slots holding count_ lines from head_; it grows
+    // while the lines fill it, up to capacity_, and lines that leave over the
+    // budget leave free slots for the next ones.
+    std::vector<TLineRec> lines_;
     int32_t capacity_ = 0;
     int32_t head_ = 0;
     int32_t count_ = 0;
     int32_t maxLineLength_ = 0;
+    int64_t firstLine_ = 0;
 
     std::deque<TBlock> blocks_;  // arena, oldest first; the last one is the tail
     char16_t* spare_ = nullptr;  // one released block kept for reuse
+    static constexpr int32_t kArenaBlockUnits = 128 * 1024;  // 256 KiB per block
+    int32_t blockUnits_ = kArenaBlockUnits;
+    size_t held_ = 0;  // LineStoreBytes as last accounted: this model's share of the pool
+    size_t budget_ = kTermLineBudget;
+    TTermBudgetPool* pool_ = nullptr;
+    int32_t allocsLeft_ = -1;
 
     char16_t* curText_ = nullptr;  // the line being written, at the arena tail
     char16_t* curAttrs_ = nullptr;

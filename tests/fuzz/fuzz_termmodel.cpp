@@ -1,16 +1,22 @@
-// libFuzzer target for TTermModel. The input is a small program: three header
+// libFuzzer target for TTermModel. The input is a small program: four header
 // bytes choose the settings (and, half the time, a raw store of a few KiB so
-// that its drop and wrap happen with short inputs), then each operation byte
-// either feeds a chunk of the bytes that follow it or calls Rebuild,
-// SetHistoryLines, a settings change, Reset or the hex and timestamp accessors. After every call
-// the model's invariants are checked and it is compared with the byte-at-a-time reference decoder
-// of the unit tests; any difference aborts.
+// that its drop and wrap happen with short inputs; half the time a line-store
+// budget of a few small blocks, and a pool shared with a second model, so that
+// lines leave over the budget all the time), then each operation byte either
+// feeds a chunk of the bytes that follow it (to the model or to its neighbour
+// in the pool) or calls Rebuild, SetHistoryLines, a settings change, Reset,
+// leaving or joining the pool, or the hex and timestamp accessors. After every
+// call the model's invariants are checked and it is compared with the
+// byte-at-a-time reference decoder of the unit tests, which knows nothing of
+// budgets: the model's lines must be the newest of the reference's, numbered
+// alike. Any difference aborts.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +35,7 @@ void Check(bool ok, const char* what) {
 void CheckInvariants(const TTermModel& m) {
     const int32_t count = m.LineCount();
     Check(count >= 1 && count <= m.HistoryLines() + 1, "1 <= count <= capacity");
+    Check(m.LineStoreBytes() <= m.LineBudget(), "line store within its budget");
     Check(m.RawCount() >= 0 && m.RawCount() <= kTermRawLimit, "raw <= 8 MiB");
     for (int32_t i = 0; i < count; ++i) {
         const std::u16string_view text = m.LineTextView(i), attrs = m.LineAttrsView(i);
@@ -47,12 +54,23 @@ void CheckInvariants(const TTermModel& m) {
     Check(m.HexLineCount() == (m.RawCount() + w - 1) / w, "hex line count");
 }
 
+// Lines that left over the budget are the reference's oldest: the model holds
+// the newest `count` of the reference's lines, and both number them alike.
+size_t Skipped(const TTermModel& m, const ref::Model& r) {
+    Check(size_t(m.LineCount()) <= r.lines.size(), "reference: line count");
+    Check(m.LineBudget() < kTermLineBudget || size_t(m.LineCount()) == r.lines.size(),
+          "reference: line count at the real budget");
+    const size_t skip = r.lines.size() - size_t(m.LineCount());
+    Check(m.FirstLineNumber() == r.first + int64_t(skip), "reference: first line number");
+    return skip;
+}
+
 void CheckSame(const TTermModel& m, const ref::Model& r) {
     Check(m.RawCount() <= int32_t(r.rawLimit) && m.RawBase() % int64_t(r.rawDrop) == 0,
           "raw cap and drop steps");
-    Check(size_t(m.LineCount()) == r.lines.size(), "reference: line count");
+    const size_t skip = Skipped(m, r);
     for (int32_t i = 0; i < m.LineCount(); ++i) {
-        const ref::Line& l = r.lines[size_t(i)];
+        const ref::Line& l = r.lines[skip + size_t(i)];
         Check(m.LineTextView(i) == l.text, "reference: text");
         Check(m.LineAttrsView(i) == l.attrs, "reference: attrs");
         Check(m.LineTime(i) == l.time, "reference: time");
@@ -66,18 +84,30 @@ void CheckSame(const TTermModel& m, const ref::Model& r) {
 // The counts and the last two lines only.
 void CheckRecent(const TTermModel& m, const ref::Model& r) {
     const int32_t count = m.LineCount();
-    Check(count >= 1 && count <= m.HistoryLines() + 1 && size_t(count) == r.lines.size(), "count");
+    Check(count >= 1 && count <= m.HistoryLines() + 1, "count");
+    const size_t skip = Skipped(m, r);
     Check(m.RawCount() <= int32_t(r.rawLimit) && size_t(m.RawCount()) == r.raw.size() &&
               m.RawBase() == r.rawBase,
           "raw");
     for (int32_t i = std::max(0, count - 2); i < count; ++i) {
-        const ref::Line& l = r.lines[size_t(i)];
+        const ref::Line& l = r.lines[skip + size_t(i)];
         Check(
             m.LineTextView(i) == l.text && m.LineAttrsView(i) == l.attrs && m.LineTime(i) == l.time,
             "reference: recent line");
         Check(m.LineTextView(i).size() <= size_t(kTermMaxLineUnits), "line length <= 4096");
     }
     Check(m.MaxLineLength() == r.maxLen, "reference: MaxLineLength");
+}
+
+// The pool's total is exactly what its members hold, and within its limit
+// unless a member had to join with more than fitted.
+void CheckPool(const TTermBudgetPool& pool, const TTermModel& a, const TTermModel& b,
+               bool limitHolds) {
+    size_t sum = 0;
+    for (const TTermModel* m : {&a, &b})
+        if (m->BudgetPool() == &pool) sum += m->LineStoreBytes();
+    Check(pool.Total() == sum, "pool total = members' bytes");
+    Check(!limitHolds || pool.Total() <= pool.Limit(), "pool within its limit");
 }
 
 struct Reader {
@@ -95,20 +125,38 @@ struct Reader {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in{data, size};
-    const uint8_t h0 = in.Byte(), h1 = in.Byte(), h2 = in.Byte();
+    const uint8_t h0 = in.Byte(), h1 = in.Byte(), h2 = in.Byte(), h3 = in.Byte();
     const int depth = 100 + (h1 & 0x7F);
-    TTermModel m(depth);
+    TTermModel m(depth), neighbour(100);
     ref::Model r(depth);
+    std::optional<TTermBudgetPool> pool;  // ends first: its members outlive it
+    bool limitHolds = true;
+    if (h3 & 1) {
+        // Blocks that hold one open line (and a few short ones at most), and a
+        // budget of 2 to 9 of them: nearly every line break meets the budget.
+        const int32_t blockUnits = 8192 + 4096 * ((h3 >> 4) & 3);
+        const size_t budget = (2 + ((h3 >> 1) & 7)) * size_t(blockUnits) * 2 + 4096;
+        m.SetLineBudgetForTesting(budget, blockUnits);
+        r.Reset();
+        neighbour.SetLineBudgetForTesting(budget, blockUnits);
+        if (h3 & 0x40) {
+            // both fit at once (h3 & 0x80), or only one of them does
+            pool.emplace((h3 & 0x80) ? 2 * budget : budget);
+            m.SetBudgetPool(&*pool);
+            neighbour.SetBudgetPool(&*pool);
+        }
+    }
     if (h2 & 1) {
         // a small raw store, so that short inputs drop and wrap it many times
         const int32_t limit = 64 * (1 + (h2 >> 1) % 64),
                       drop = std::max(1, limit >> (1 + (h2 >> 7)));
-        m.SetRawLimitsForTesting(limit, drop);
+        m.SetRawLimitsForTesting(limit, drop);  // and Reset, which numbers the lines on
+        r.Reset();
         r.rawLimit = size_t(limit);
         r.rawDrop = size_t(drop);
     }
     double now = 45000.0;
-    m.Clock = [&] { return now; };
+    m.Clock = neighbour.Clock = [&] { return now; };
     auto set = [&](uint8_t b) {
         // mostly valid values; now and then one out of range
         m.Encoding = r.Encoding = (b & 0x80) ? b % 5 : b % 3;
@@ -124,7 +172,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int ops = 0;
     while (!in.Empty()) {
         const uint8_t op = in.Byte();
-        if (op < 0xC0) {  // feed the next 1..32 bytes; bit 5 keeps the time (a shared chunk)
+        if (op >= 0xB0 && op < 0xC0 && pool) {  // the neighbour grows into the pool
+            const size_t n = std::min<size_t>(in.n, size_t(op & 0x0F) * 2 + 1);
+            neighbour.Feed(in.p, int32_t(n));
+            in.p += n;
+            in.n -= n;
+            CheckInvariants(neighbour);
+        } else if (op == 0xFE && pool) {  // leave the pool, or join it again
+            m.SetBudgetPool(m.BudgetPool() ? nullptr : &*pool);
+            if (pool->Total() > pool->Limit()) {
+                Check(m.LineCount() == 1, "joining trims down to the open line");
+                limitHolds = false;
+            }
+        } else if (op < 0xC0) {  // feed the next 1..32 bytes; bit 5 keeps the time (a shared chunk)
             if (!(op & 0x20)) now += 1.0 / 86400000.0;
             const size_t n = std::min<size_t>(in.n, size_t(op & 0x1F) + 1);
             m.Feed(in.p, int32_t(n));
@@ -169,6 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             CheckRecent(m, r);
         }
+        if (pool) CheckPool(*pool, m, neighbour, limitHolds);
     }
     CheckInvariants(m);
     CheckSame(m, r);

@@ -64,6 +64,9 @@ public:
 
     std::deque<Line> lines;
     size_t capacity;
+    // The running number of lines[0]: one more for every line that leaves the
+    // front; a clear numbers the new lines on from the last line started.
+    int64_t first = 0;
     int maxLen = 0;
     std::vector<uint8_t> raw;
     int64_t rawBase = 0;
@@ -150,6 +153,7 @@ private:
     double now = 0;
 
     void Clear() {
+        first += int64_t(lines.size());
         lines.clear();
         maxLen = 0;
         attr = 0x0210;
@@ -164,7 +168,10 @@ private:
 
     void NewLine() {
         lines.emplace_back();
-        if (lines.size() > capacity) lines.pop_front();
+        if (lines.size() > capacity) {
+            lines.pop_front();
+            ++first;
+        }
     }
 
     void PutChar(char16_t c) {

@@ -159,6 +159,9 @@ struct Pair {
     if (size_t(m.LineCount()) != r.lines.size())
         return ::testing::AssertionFailure()
                << "line count " << m.LineCount() << " vs " << r.lines.size();
+    if (m.FirstLineNumber() != r.first)
+        return ::testing::AssertionFailure()
+               << "first line number " << m.FirstLineNumber() << " vs " << r.first;
     for (int32_t i = 0; i < m.LineCount(); ++i) {
         const ref::Line& l = r.lines[size_t(i)];
         if (m.LineTextView(i) != l.text)

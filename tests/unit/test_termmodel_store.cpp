@@ -1,9 +1,11 @@
-// TTermModel storage: the history ring, the raw store with its 8 MiB cap and
-// chunk times, Rebuild, SetHistoryLines, Reset, timestamps and the hex dump.
+// TTermModel storage: the history ring, the line store's byte budget and the
+// pool it shares, the raw store with its 8 MiB cap and chunk times, Rebuild,
+// SetHistoryLines, Reset, timestamps and the hex dump.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,34 @@ std::string Numbered(int from, int to) {
     return s;
 }
 
+// Line k of a flood, as a port at the wrong baud rate delivers it: 4095 units
+// of printable noise that start with k, in colour k % 8, in a read of its own
+// at millisecond k.
+std::string FloodText(int k) {
+    static std::string noise;
+    for (uint32_t x = 1; noise.size() < 8192;)
+        noise += char(0x21 + ((x = x * 69069 + 1) >> 16) % 94);
+    const std::string head = std::to_string(k) + ":";
+    return head + noise.substr(size_t(k % 4000), 4095 - head.size());
+}
+
+void Flood(TTermModel& m, TFakeClock& clock, int from, int to) {
+    for (int k = from; k < to; ++k) {
+        clock.now = 45000.0 + k / 86400000.0;
+        Feed(m, "\x1b[3" + std::to_string(k % 8) + "m" + FloodText(k) + "\n");
+    }
+}
+
+// The `n` newest finished lines are flood lines up to `last`, whole.
+bool NewestFloodIntact(const TTermModel& m, int last, int n) {
+    for (int j = 0, i = m.LineCount() - 2; j < n; ++j, --i)
+        if (m.LineText(i) != A(FloodText(last - j)) ||
+            m.LineTime(i) != 45000.0 + (last - j) / 86400000.0 ||
+            m.LineAttrs(i) != std::u16string(4095, char16_t(0x0200 | (last - j) % 8)))
+            return false;
+    return n > 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- history ring
@@ -35,6 +65,7 @@ TEST(TermStore, RingKeepsDepthPlusTheOpenLine) {
     ASSERT_EQ(m.LineCount(), 101);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(m.LineText(i), A("L" + std::to_string(51 + i))) << i;
     EXPECT_EQ(m.LineText(100), u"") << "the line being written";
+    EXPECT_EQ(m.FirstLineNumber(), 50) << "one for each line that left";
     EXPECT_EQ(m.LineText(101), u"");
     EXPECT_EQ(m.LineText(-1), u"");
     EXPECT_EQ(m.LineAttrs(-1), u"");
@@ -125,6 +156,104 @@ TEST(TermStore, SetHistoryLinesShrinksToTheNewestAndGrowsBackFromRaw) {
     m.SetHistoryLines(1000);
     ASSERT_EQ(m.LineCount(), 501);
     EXPECT_EQ(m.LineText(0), u"L1") << "raw still holds every line";
+}
+
+// ---------------------------------------------------------------- byte budget
+
+// The flood into the deepest history, at the real budget: the store fills it
+// and stays there, the newest lines are whole, every line that left counts.
+TEST(TermStore, FloodOfLongLinesStaysWithinTheBudget) {
+    TFakeClock clock;
+    TTermModel m(100000);
+    m.Clock = clock.Fn();
+    EXPECT_EQ(m.LineBudget(), sizeof(void*) == 4 ? size_t(64) << 20 : size_t(256) << 20);
+    const int fit = int(kTermLineBudget / (4095 * 4)), lines = fit * 5 / 4;
+    Flood(m, clock, 0, lines);
+    EXPECT_LE(m.LineStoreBytes(), kTermLineBudget);
+    EXPECT_GE(m.LineCount(), fit * 9 / 10) << "the budget is used";
+    EXPECT_EQ(m.FirstLineNumber() + m.LineCount(), lines + 1);
+    EXPECT_EQ(m.LineText(0), A(FloodText(int(m.FirstLineNumber()))));
+    EXPECT_TRUE(NewestFloodIntact(m, lines - 1, 100));
+}
+
+// Eight sessions in one pool of four budgets, flooded in turns, stay within
+// it; each keeps its newest lines and only ever drops its own.
+TEST(TermStore, PoolOfFloodedModelsStaysWithinItsLimit) {
+    constexpr size_t kBudget = size_t(4) << 20;
+    auto pool = std::make_unique<TTermBudgetPool>(4 * kBudget);
+    TFakeClock clock;
+    std::vector<std::unique_ptr<TTermModel>> models;
+    auto sum = [&] {
+        size_t total = 0;
+        for (const auto& m : models) total += m->BudgetPool() ? m->LineStoreBytes() : 0;
+        return total;
+    };
+    for (int i = 0; i < 8; ++i) {
+        models.push_back(std::make_unique<TTermModel>(100000));
+        models.back()->Clock = clock.Fn();
+        models.back()->SetLineBudgetForTesting(kBudget);
+        models.back()->SetBudgetPool(pool.get());
+    }
+    for (int round = 0; round < 100; ++round) {
+        for (auto& m : models) Flood(*m, clock, round * 4, round * 4 + 4);
+        ASSERT_LE(pool->Total(), pool->Limit()) << "round " << round;
+        ASSERT_EQ(pool->Total(), sum()) << "round " << round;
+    }
+    for (auto& m : models) EXPECT_TRUE(NewestFloodIntact(*m, 399, 90)) << "a fair share each";
+
+    const int64_t quietFirst = models[1]->FirstLineNumber();
+    Flood(*models[0], clock, 400, 800);
+    EXPECT_EQ(models[1]->FirstLineNumber(), quietFirst) << "never another's lines";
+    EXPECT_TRUE(NewestFloodIntact(*models[0], 799, 90));
+
+    // Leaving gives the bytes back; joining a full pool trims the newcomer.
+    TTermModel& big = *models[2];
+    big.SetBudgetPool(nullptr);
+    models.erase(models.begin() + 3);
+    EXPECT_EQ(pool->Members(), 6);
+    EXPECT_EQ(pool->Total(), sum());
+    Flood(big, clock, 400, 1000);
+    Flood(*models[3], clock, 400, 700);  // takes half the room the two left
+    big.SetBudgetPool(pool.get());
+    EXPECT_LE(pool->Total(), pool->Limit());
+    EXPECT_LT(big.LineStoreBytes(), kBudget * 3 / 4);
+    EXPECT_TRUE(NewestFloodIntact(big, 999, big.LineCount() - 1));
+    pool.reset();  // a pool that ends first lets its members go
+    EXPECT_EQ(big.BudgetPool(), nullptr);
+}
+
+// The budget binds through Rebuild, SetHistoryLines and Reset as the depth
+// does, the line numbers going on; short of memory lines leave the same way.
+TEST(TermStore, BudgetThroughRebuildHistoryChangesAndReset) {
+    constexpr size_t kBudget = size_t(1) << 20;  // four blocks: about 60 flood lines
+    TFakeClock clock;
+    TTermModel m(1000);
+    m.Clock = clock.Fn();
+    m.SetLineBudgetForTesting(kBudget);
+    Flood(m, clock, 0, 300);
+    const int count = m.LineCount();
+    EXPECT_LT(count, 100);
+    EXPECT_TRUE(NewestFloodIntact(m, 299, count - 1));
+    const int64_t before = m.FirstLineNumber() + count;
+    m.Rebuild();
+    EXPECT_EQ(m.LineCount(), count) << "the same budget for the same lines";
+    EXPECT_TRUE(NewestFloodIntact(m, 299, count - 1));
+    EXPECT_EQ(m.FirstLineNumber(), before + 301 - count) << "numbered on from before";
+    m.SetHistoryLines(5000);
+    EXPECT_EQ(m.LineCount(), count);
+    EXPECT_LE(m.LineStoreBytes(), kBudget);
+    m.SetHistoryLines(100);  // the depth binds first for short lines
+    Feed(m, Numbered(1, 500));
+    EXPECT_EQ(m.LineText(0), u"L401");
+    m.Reset();
+    EXPECT_LE(m.LineStoreBytes(), 2 * (256u << 10) + 101 * 24) << "a tail, a spare, the records";
+
+    m.SetLineBudgetForTesting(SIZE_MAX);
+    m.FailBlockAllocationsForTesting(3);
+    Flood(m, clock, 0, 200);
+    EXPECT_LE(m.LineStoreBytes(), 4 * (256u << 10) + 128 * 24);
+    EXPECT_GT(m.LineCount(), 40);
+    EXPECT_TRUE(NewestFloodIntact(m, 199, m.LineCount() - 1));
 }
 
 // ------------------------------------------------------------- times, clock
