@@ -3,14 +3,13 @@
 // notifications and colour questions up to the dialog, so every control is
 // handled in one place (the routing table below) whichever page holds it.
 //
-// The modal loop belongs to the manager: the owner is disabled while it runs
-// and enabled again however it ends (Close, Esc, the caption's close button,
-// a WM_QUIT, or the dialog being destroyed along with its owner).
+// The modal run is the kit's, shared with the properties dialog: the owner is
+// disabled while it runs and enabled again however it ends (Close, Esc, the
+// caption's close button, a WM_QUIT, the dialog being destroyed along with its
+// owner, or a fault that closed it).
 #include "dialogs/uConnDlg.h"
 
 #include <commctrl.h>
-
-#include <optional>
 
 #include "base/uWin.h"
 #include "dialogs/uAppearancePage.h"
@@ -53,10 +52,9 @@ struct TCommandRoute {
 };
 constexpr int kAnyCode = -1;
 
-// WM_COMMAND from any control of the manager; everything else (IDOK included)
-// is ignored.
+// WM_COMMAND from any control of the manager (Esc is the kit's); everything
+// else (IDOK included) is ignored.
 constexpr TCommandRoute kRoutes[] = {
-    {IDCANCEL, kAnyCode, RequestClose},
     {kIdConnClose, kAnyCode, RequestClose},
     {kIdConnList, LBN_SELCHANGE, LoadChosenConnection},
     {kIdConnNew, kAnyCode, NewConnectionForm},
@@ -114,40 +112,43 @@ bool IsColorPreviewQuestion(UINT msg, LPARAM lp) {
     return msg == WM_CTLCOLORSTATIC && GetDlgCtrlID(reinterpret_cast<HWND>(lp)) == kIdColorPreview;
 }
 
-LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    TManager* m = g_manager;
-    if (!m) return DefWindowProcW(hwnd, msg, wp, lp);
+LRESULT OnDialogMessage(TManager& m, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     LRESULT result = 0;
-    if (!IsColorPreviewQuestion(msg, lp) && ThemeMessageHook(m->Dark, hwnd, msg, wp, lp, result))
+    if (!IsColorPreviewQuestion(msg, lp) && ThemeMessageHook(m.Dark, hwnd, msg, wp, lp, result))
         return result;
+    if (ModalMessage(m, msg, wp, result)) return result;
     switch (msg) {
-        case WM_CLOSE:
-            RequestClose(*m);
-            return 0;
         case WM_NCDESTROY:
-            OnDestroyed(*m);
+            OnDestroyed(m);
             break;
         case WM_SETTINGCHANGE:
         case WM_THEMECHANGED:
-            OnThemeChanged(*m, hwnd);
+            OnThemeChanged(m, hwnd);
             break;
         case WM_NOTIFY:
-            if (OnNotify(*m, lp)) return 0;
+            if (OnNotify(m, lp)) return 0;
             break;
         case WM_COMMAND:
-            OnCommand(*m, wp);
+            OnCommand(m, wp);
             return 0;
         case WM_CTLCOLORSTATIC:
             if (IsColorPreviewQuestion(msg, lp))
-                if (HBRUSH brush = ColorPreviewBrush(*m, reinterpret_cast<HDC>(wp)))
+                if (HBRUSH brush = ColorPreviewBrush(m, reinterpret_cast<HDC>(wp)))
                     return reinterpret_cast<LRESULT>(brush);
             break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    return DialogGuarded(hwnd, [&] {
+        return g_manager ? OnDialogMessage(*g_manager, hwnd, msg, wp, lp)
+                         : DefWindowProcW(hwnd, msg, wp, lp);
+    });
+}
+
 // Controls never need to know that they sit on a page.
-LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT OnPageMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_COMMAND:
         case WM_NOTIFY:
@@ -163,6 +164,10 @@ LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     LRESULT result = 0;
     if (g_manager && ThemeMessageHook(g_manager->Dark, hwnd, msg, wp, lp, result)) return result;
     return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    return DialogGuarded(hwnd, [&] { return OnPageMessage(hwnd, msg, wp, lp); });
 }
 
 struct TClassDef {
@@ -242,46 +247,21 @@ void BuildAndLoad(TManager& m) {
     FillConnectionList(m, u"");
 }
 
-// The exit code of a WM_QUIT that ended the loop, if one did.
-std::optional<int> RunModalLoop(TManager& m) {
-    MSG msg;
-    while (!m.CloseRequested) {
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0) return int(msg.wParam);
-        if (got == -1) break;
-        if (m.Dialog && IsDialogMessageW(m.Dialog, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return std::nullopt;
-}
-
 void RunManager(TManager& m, HWND owner) {
     m.Font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     m.Dpi = LayoutDpi(owner);
     m.Dark = DecideDark(owner);
+    m.DefaultButton = kIdConnSave;
     m.Dialog = CreateDialogWindow(m, owner);
     if (!m.Dialog) return;
+    PinModule();  // the window must not outlive the code behind it
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&icc);
     BuildAndLoad(m);
 
     ShowPage(m, kPageConnections);
     ApplyTheme(m.Dialog, m.Dark);
-    ShowWindow(m.Dialog, SW_SHOW);
-    if (owner) EnableWindow(owner, FALSE);
-    SetFocus(Control(m, kIdConnName));
-
-    const std::optional<int> quit = RunModalLoop(m);
-
-    if (owner) EnableWindow(owner, TRUE);
-    if (m.Dialog) DestroyWindow(m.Dialog);
-    m.Pages = {};
-    m.PreviewBrush.Reset();
-    m.PreviewFont.Reset();
-    m.Dialog = nullptr;
-    if (owner) SetForegroundWindow(owner);
-    if (quit) PostQuitMessage(*quit);
+    RunModal(m, Control(m, kIdConnName));
 }
 
 }  // namespace
@@ -294,6 +274,11 @@ void OpenConnectionManager(HWND owner) {
     if (!RegisterClasses()) return;
     TManager m;
     g_manager = &m;
-    RunManager(m, owner);
+    BeginModal(m, owner);
+    GuardedVoid([&] { RunManager(m, owner); }, [&](TFault kind) { NoteFault(m, kind); });
+    EndModal(m);
+    m.Pages = {};
+    m.PreviewBrush.Reset();
+    m.PreviewFont.Reset();
     g_manager = nullptr;
 }

@@ -9,7 +9,9 @@
 //   written and then deleted;
 // - what was written is read back, and a settings file that refused it is
 //   reported instead of showing the form as saved;
-// - names are read whole: a long name is refused, never cut into another name.
+// - names are read whole: a long name is refused, never cut into another name;
+// - saving onto another saved connection's name replaces it only when the
+//   user says so.
 #include "dialogs/uConnectionsPage.h"
 
 #include "base/uText.h"
@@ -20,9 +22,6 @@
 namespace {
 
 constexpr int kDefaultPort = 23;
-// Longer names or hosts are refused: the folder lists entries in 259
-// characters, and no host name is longer.
-constexpr size_t kMaxFieldLength = 255;
 
 constexpr TControlDef kConnectionControls[] = {
     {kIdConnSavedLabel, TCtl::Label, 0, 10, 220, 16,
@@ -42,15 +41,13 @@ constexpr TControlDef kConnectionControls[] = {
     {kIdConnDelete, TCtl::Button, 420, 270, 76, 26, [] { return Tr("action.delete", u"Delete"); }},
 };
 
-// Indexed by the stored mode.
-constexpr TTextFn kModeItems[] = {
-    [] { return Tr("mode.raw", u"Raw (TCP)"); },
-    [] { return Tr("mode.telnet", u"Telnet with negotiation"); },
-    [] { return Tr("mode.telnet_filter", u"Telnet without negotiation (IAC filter)"); },
-};
-
 std::u16string SaveFailedText() {
     return TrFmt("error.save_settings", u"Could not save settings. Check write permission: {0}",
+                 {SettingsPath()});
+}
+
+std::u16string DeleteFailedText() {
+    return TrFmt("error.delete", u"Could not delete the connection. Check write permission: {0}",
                  {SettingsPath()});
 }
 
@@ -76,8 +73,8 @@ struct TForm {
 
 TForm ReadForm(const TManager& m) {
     TForm f;
-    f.Name = Trim(FieldText(Control(m, kIdConnName)));
-    f.Host = Trim(FieldText(Control(m, kIdConnHost)));
+    f.Name = ProfileTrim(FieldText(Control(m, kIdConnName)));
+    f.Host = CleanHost(FieldText(Control(m, kIdConnHost)));
     f.Port = ParseFieldInt(FieldText(Control(m, kIdConnPort)), -1);
     f.Mode = ComboSelection(Control(m, kIdConnMode));
     if (f.Mode < kModeRaw || f.Mode > kModeTelnetFilter) f.Mode = kModeTelnet;
@@ -86,16 +83,22 @@ TForm ReadForm(const TManager& m) {
 
 // The first rule the form breaks, as the warning to show; empty when valid.
 std::u16string FormProblem(const TManager& m, const TForm& f) {
-    // A long name that is already stored may be kept; a new one may not.
-    const bool tooLong = f.Name.size() > kMaxFieldLength && !SameTextI(f.Name, m.CurrentName);
-    if (!IsValidConnectionName(f.Name) || tooLong)
-        return Tr("error.name",
-                  u"The name is empty, contains invalid characters ([ ] = \\ / : * ? \" < > |), "
-                  u"or starts with \"COM\".");
-    if (f.Host.empty() || f.Host.size() > kMaxFieldLength)
-        return Tr("error.host", u"Enter a host name or IPv4 address.");
+    if (auto problem = NameProblem(f.Name, m.CurrentName); !problem.empty()) return problem;
+    if (auto problem = HostProblem(f.Host); !problem.empty()) return problem;
     if (f.Port < 1 || f.Port > 65535) return Tr("error.port", u"Port must be between 1 and 65535.");
     return {};
+}
+
+// Saving under the name of another saved connection replaces it: only when
+// the user agrees. The question names it as the list shows it.
+bool MayReplace(const TManager& m, const std::u16string& name) {
+    TConnInfo other;
+    if (SameTextI(name, m.CurrentName) || !LoadConnection(name, other)) return true;
+    std::u16string shown = name;
+    for (const auto& n : m.Names)
+        if (SameTextI(n, name)) shown = n;
+    return AskWarning(m.Dialog, TrFmt("confirm.overwrite",
+                                      u"A connection named \"{0}\" exists. Replace it?", {shown}));
 }
 
 }  // namespace
@@ -103,10 +106,10 @@ std::u16string FormProblem(const TManager& m, const TForm& f) {
 void BuildConnectionsPage(TManager& m) {
     HWND page = m.Pages[kPageConnections];
     CreateControls(m, page, kConnectionControls);
-    AddComboItems(Control(m, kIdConnMode), kModeItems);
+    AddComboItems(Control(m, kIdConnMode), kModeChoices);
     // Typing stops where a name or host would be refused.
-    for (int id : {kIdConnName, kIdConnHost})
-        SendMessageW(Control(m, id), EM_SETLIMITTEXT, kMaxFieldLength, 0);
+    SendMessageW(Control(m, kIdConnName), EM_SETLIMITTEXT, kMaxNameLength, 0);
+    SendMessageW(Control(m, kIdConnHost), EM_SETLIMITTEXT, kMaxHostLength, 0);
 }
 
 void NewConnectionForm(TManager& m) {
@@ -150,6 +153,7 @@ void SaveConnectionForm(TManager& m) {
         ShowWarning(m.Dialog, problem);
         return;
     }
+    if (!MayReplace(m, f.Name)) return;
     const TConnInfo info{f.Name, f.Host, f.Port, f.Mode};
     const std::u16string oldName = m.CurrentName;
     const bool moving = !oldName.empty() && !SameTextI(oldName, info.Name);
@@ -170,7 +174,7 @@ void SaveConnectionForm(TManager& m) {
     // file refuse the removal, both stay and the user is told.
     const bool removed = !moving || DeleteConnection(oldName);
     FillConnectionList(m, info.Name);
-    if (!removed) ShowError(m.Dialog, SaveFailedText());
+    if (!removed) ShowError(m.Dialog, DeleteFailedText());
 }
 
 void DeleteCurrentConnection(TManager& m) {
@@ -180,7 +184,7 @@ void DeleteCurrentConnection(TManager& m) {
         return;
     if (!DeleteConnection(m.CurrentName)) {
         FillConnectionList(m, m.CurrentName);
-        ShowError(m.Dialog, SaveFailedText());
+        ShowError(m.Dialog, DeleteFailedText());
         return;
     }
     NewConnectionForm(m);

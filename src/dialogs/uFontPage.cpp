@@ -37,14 +37,21 @@ constexpr TControlDef kFontControls[] = {
 // Vertical fonts (their names begin with "@") and proportional ones are no
 // terminal fonts; each family is reported once per character set, so names
 // already listed are skipped.
+void AddIfTerminalFont(HWND combo, const LOGFONTW& lf) {
+    const bool fixed = (lf.lfPitchAndFamily & FIXED_PITCH) != 0;
+    if (fixed && lf.lfFaceName[0] != L'@' && lf.lfFaceName[0] != L'\0' &&
+        SendMessageW(combo, CB_FINDSTRINGEXACT, WPARAM(-1),
+                     reinterpret_cast<LPARAM>(lf.lfFaceName)) == CB_ERR)
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(lf.lfFaceName));
+}
+
+// A fault stops the listing and closes the manager.
 int CALLBACK AddFixedPitchFamily(const LOGFONTW* lf, const TEXTMETRICW*, DWORD, LPARAM lp) {
     HWND combo = reinterpret_cast<HWND>(lp);
-    const bool fixed = (lf->lfPitchAndFamily & FIXED_PITCH) != 0;
-    if (fixed && lf->lfFaceName[0] != L'@' && lf->lfFaceName[0] != L'\0' &&
-        SendMessageW(combo, CB_FINDSTRINGEXACT, WPARAM(-1),
-                     reinterpret_cast<LPARAM>(lf->lfFaceName)) == CB_ERR)
-        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(lf->lfFaceName));
-    return 1;
+    return int(DialogGuarded(combo, [&]() -> LRESULT {
+        if (lf) AddIfTerminalFont(combo, *lf);
+        return 1;
+    }));
 }
 
 void FillFontList(const TManager& m) {

@@ -18,3 +18,6 @@ void ShowError(HWND owner, const std::u16string& text) { Show(owner, text, MB_IC
 bool AskYesNo(HWND owner, const std::u16string& text) {
     return Show(owner, text, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
+bool AskWarning(HWND owner, const std::u16string& text) {
+    return Show(owner, text, MB_ICONWARNING | MB_YESNO) == IDYES;
+}

@@ -14,3 +14,5 @@ void ShowWarning(HWND owner, const std::u16string& text);
 void ShowError(HWND owner, const std::u16string& text);
 // Question (Yes/No): true only for IDYES; No or closing the box is false.
 bool AskYesNo(HWND owner, const std::u16string& text);
+// The same question with the warning icon: Yes replaces something saved.
+bool AskWarning(HWND owner, const std::u16string& text);

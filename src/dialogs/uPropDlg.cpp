@@ -1,21 +1,23 @@
 // The properties dialog. One set of state, because at most one dialog exists;
-// the controls come from constant tables (top part per kind, lower part
-// shared), so the layout reads as data. The dialog runs its own message loop
-// inside the caller's call with the owner disabled.
+// the controls come from constant tables of the dialogs' kit (top part per
+// kind, lower part shared), so the layout reads as data. The dialog runs the
+// kit's modal loop inside the caller's call with the owner disabled.
 //
 // Saving is checked by reading back: the store's session and connection
 // writes report nothing, so after writing, the whole record (and for a
 // connection its host, port and mode) is read again and compared. Only an
 // exact match counts as saved; anything else tells the user and keeps the
-// dialog open with the input as typed.
+// dialog open with the input as typed. The host is saved as the profile
+// functions will read it (no blanks or quotes around it), so a host the user
+// typed in quotes is saved, not reported as a failed write.
 #include "dialogs/uPropDlg.h"
 
 #include <algorithm>
-#include <optional>
 #include <span>
 
 #include "base/uText.h"
 #include "base/uWin.h"
+#include "dialogs/uConnDlgKit.h"
 #include "dialogs/uMsgBox.h"
 #include "dialogs/uTheme.h"
 #include "i18n/uI18n.h"
@@ -24,28 +26,7 @@
 
 namespace {
 
-enum class TKind : uint8_t {
-    Group,
-    Label,
-    Edit,
-    NumberEdit,
-    DropList,
-    DropDown,
-    Check,
-    Push,
-    Default
-};
-
-// Coordinates in 96-DPI units; Y of the lower part counts from its top.
-struct TCtlSpec {
-    TKind Kind;
-    int Id;  // 0 for labels and group boxes: they are numbered on creation
-    int X, Y, W, H;
-    const char* Key = nullptr;
-    const char16_t* Default = nullptr;
-};
-
-struct TListSpec {
+struct TListDef {
     int Id;
     std::span<const TChoice> Items;
 };
@@ -55,115 +36,85 @@ constexpr int kSerialClientHeight = 410;
 constexpr int kConnClientHeight = 372;
 constexpr int kSerialLowerTop = 164;
 constexpr int kConnLowerTop = 124;
-constexpr int kLabelDrop = 3;  // labels sit a little lower than the field beside them
+constexpr int kDrop = 3;  // labels sit a little lower than the field beside them
 constexpr int kBaseDpi = 96;
-constexpr int kHostLimit = 255;  // longer than any host name the resolver takes
 
 constexpr int32_t kNoNumber = -1;
-constexpr int32_t kNumberCap = 100000000;  // beyond every limit that is tested
 constexpr int32_t kMinPort = 1;
 constexpr int32_t kMaxPort = 65535;
 constexpr int32_t kDefaultPort = 23;
 
-constexpr TCtlSpec kSerialTop[] = {
-    {TKind::Group, 0, 8, 8, 584, 148, "serial.group", u"Serial port"},
-    {TKind::Label, 0, 22, 30, 110, 16, "serial.baud", u"Baud rate"},
-    {TKind::DropDown, kIdBaud, 140, 28, 100, 220},
-    {TKind::Label, 0, 310, 30, 90, 16, "serial.data", u"Data bits"},
-    {TKind::DropList, kIdDataBits, 410, 28, 70, 150},
-    {TKind::Label, 0, 22, 60, 110, 16, "serial.stop", u"Stop bits"},
-    {TKind::DropList, kIdStopBits, 140, 58, 100, 150},
-    {TKind::Label, 0, 310, 60, 90, 16, "serial.parity", u"Parity"},
-    {TKind::DropList, kIdParity, 410, 58, 110, 180},
-    {TKind::Label, 0, 22, 90, 110, 16, "serial.flow", u"Flow control"},
-    {TKind::DropList, kIdFlow, 140, 88, 120, 180},
-    {TKind::Check, kIdDtr, 22, 120, 270, 20, "serial.dtr_open", u"Enable DTR on open"},
-    {TKind::Check, kIdRts, 310, 120, 270, 20, "serial.rts_open", u"Enable RTS on open"},
+constexpr TControlDef kSerialTop[] = {
+    {kAutoId, TCtl::GroupBox, 8, 8, 584, 148, [] { return Tr("serial.group", u"Serial port"); }},
+    {kAutoId, TCtl::Label, 22, 30 + kDrop, 110, 16, [] { return Tr("serial.baud", u"Baud rate"); }},
+    {kIdBaud, TCtl::DropDown, 140, 28, 100, 220},
+    {kAutoId, TCtl::Label, 310, 30 + kDrop, 90, 16, [] { return Tr("serial.data", u"Data bits"); }},
+    {kIdDataBits, TCtl::DropList, 410, 28, 70, 150},
+    {kAutoId, TCtl::Label, 22, 60 + kDrop, 110, 16, [] { return Tr("serial.stop", u"Stop bits"); }},
+    {kIdStopBits, TCtl::DropList, 140, 58, 100, 150},
+    {kAutoId, TCtl::Label, 310, 60 + kDrop, 90, 16, [] { return Tr("serial.parity", u"Parity"); }},
+    {kIdParity, TCtl::DropList, 410, 58, 110, 180},
+    {kAutoId, TCtl::Label, 22, 90 + kDrop, 110, 16,
+     [] { return Tr("serial.flow", u"Flow control"); }},
+    {kIdFlow, TCtl::DropList, 140, 88, 120, 180},
+    {kIdDtr, TCtl::CheckBox, 22, 120, 270, 20,
+     [] { return Tr("serial.dtr_open", u"Enable DTR on open"); }},
+    {kIdRts, TCtl::CheckBox, 310, 120, 270, 20,
+     [] { return Tr("serial.rts_open", u"Enable RTS on open"); }},
 };
 
-constexpr TCtlSpec kConnTop[] = {
-    {TKind::Group, 0, 8, 8, 584, 108, "connection.group", u"Connection"},
-    {TKind::Label, 0, 22, 30, 60, 16, "label.host", u"Host"},
-    {TKind::Edit, kIdHost, 96, 28, 480, 22},
-    {TKind::Label, 0, 22, 60, 60, 16, "label.port", u"Port"},
-    {TKind::NumberEdit, kIdPort, 96, 58, 80, 22},
-    {TKind::Label, 0, 22, 88, 60, 16, "label.mode", u"Mode"},
-    {TKind::DropList, kIdMode, 96, 86, 480, 120},
+constexpr TControlDef kConnTop[] = {
+    {kAutoId, TCtl::GroupBox, 8, 8, 584, 108, [] { return Tr("connection.group", u"Connection"); }},
+    {kAutoId, TCtl::Label, 22, 30 + kDrop, 60, 16, [] { return Tr("label.host", u"Host"); }},
+    {kIdHost, TCtl::Edit, 96, 28, 480, 22},
+    {kAutoId, TCtl::Label, 22, 60 + kDrop, 60, 16, [] { return Tr("label.port", u"Port"); }},
+    {kIdPort, TCtl::NumberEdit, 96, 58, 80, 22},
+    {kAutoId, TCtl::Label, 22, 88 + kDrop, 60, 16, [] { return Tr("label.mode", u"Mode"); }},
+    {kIdMode, TCtl::DropList, 96, 86, 480, 120},
 };
 
-constexpr TCtlSpec kLower[] = {
-    {TKind::Group, 0, 8, 0, 584, 104, "open.group", u"On opening"},
-    {TKind::Check, kIdConnectOnOpen, 22, 20, 550, 20, "open.connect",
-     u"Connect automatically (Enter, F3)"},
-    {TKind::Check, kIdConnectInQuickView, 42, 44, 530, 20, "open.quickview",
-     u"Also connect in Quick View (Ctrl+Q)"},
-    {TKind::Check, kIdAutoReconnect, 22, 72, 550, 20, "open.reconnect",
-     u"Reconnect automatically after connection loss"},
-    {TKind::Group, 0, 8, 112, 584, 80, "history.group", u"History"},
-    {TKind::Check, kIdHistoryOn, 22, 132, 550, 20, "history.keep",
-     u"Keep history when the terminal closes"},
-    {TKind::Label, 0, 42, 160, 130, 16, "history.lines", u"Depth (lines)"},
-    {TKind::NumberEdit, kIdHistoryLines, 182, 158, 80, 22},
-    {TKind::Default, kIdOk, 380, 206, 80, 26, "action.ok", u"OK"},
-    {TKind::Push, kIdCancel, 470, 206, 110, 26, "action.cancel", u"Cancel"},
+// Y counts from the top of the lower part.
+constexpr TControlDef kLower[] = {
+    {kAutoId, TCtl::GroupBox, 8, 0, 584, 104, [] { return Tr("open.group", u"On opening"); }},
+    {kIdConnectOnOpen, TCtl::CheckBox, 22, 20, 550, 20,
+     [] { return Tr("open.connect", u"Connect automatically (Enter, F3)"); }},
+    {kIdConnectInQuickView, TCtl::CheckBox, 42, 44, 530, 20,
+     [] { return Tr("open.quickview", u"Also connect in Quick View (Ctrl+Q)"); }},
+    {kIdAutoReconnect, TCtl::CheckBox, 22, 72, 550, 20,
+     [] { return Tr("open.reconnect", u"Reconnect automatically after connection loss"); }},
+    {kAutoId, TCtl::GroupBox, 8, 112, 584, 80, [] { return Tr("history.group", u"History"); }},
+    {kIdHistoryOn, TCtl::CheckBox, 22, 132, 550, 20,
+     [] { return Tr("history.keep", u"Keep history when the terminal closes"); }},
+    {kAutoId, TCtl::Label, 42, 160 + kDrop, 130, 16,
+     [] { return Tr("history.lines", u"Depth (lines)"); }},
+    {kIdHistoryLines, TCtl::NumberEdit, 182, 158, 80, 22},
+    {kIdOk, TCtl::DefaultButton, 380, 206, 80, 26, [] { return Tr("action.ok", u"OK"); }},
+    {kIdCancel, TCtl::Button, 470, 206, 110, 26, [] { return Tr("action.cancel", u"Cancel"); }},
 };
 
-constexpr TChoice kModeItems[] = {
-    {"mode.raw", u"Raw (TCP)"},
-    {"mode.telnet", u"Telnet with negotiation"},
-    {"mode.telnet_filter", u"Telnet without negotiation (IAC filter)"}};
-
-constexpr TListSpec kLists[] = {
+constexpr TListDef kLists[] = {
     {kIdDataBits, kDataBitsChoices}, {kIdStopBits, kStopBitsChoices}, {kIdParity, kParityChoices},
-    {kIdFlow, kFlowChoices},         {kIdMode, kModeItems},
+    {kIdFlow, kFlowChoices},         {kIdMode, kModeChoices},
 };
 
-struct TPropState {
-    HWND Dialog = nullptr;
-    HWND Owner = nullptr;
+struct TPropState : TDialogState {
     bool IsConnection = false;
     std::u16string Name;
     std::u16string Section;
-    int Dpi = kBaseDpi;
-    HFONT Font = nullptr;
-    bool Dark = false;
-    bool CloseRequested = false;
     bool Saved = false;
-    int AutoIds = 0;
 };
 
 TPropState g_prop;
+bool g_open = false;  // from the first step of opening to the last of closing
 
-int Scaled(int v) { return MulDiv(v, g_prop.Dpi, kBaseDpi); }
 HWND Item(int id) { return GetDlgItem(g_prop.Dialog, id); }
-
-std::u16string TextOf(int id) {
-    HWND h = Item(id);
-    const int n = GetWindowTextLengthW(h);
-    std::u16string s(size_t(std::max(n, 0)) + 1, u'\0');
-    const int got = GetWindowTextW(h, reinterpret_cast<wchar_t*>(s.data()), n + 1);
-    s.resize(size_t(std::max(got, 0)));
-    return s;
-}
-
-void SetText(int id, const std::u16string& text) { SetWindowTextW(Item(id), W(text)); }
+std::u16string TextOf(int id) { return FieldText(Item(id)); }
+int32_t NumberOf(int id) { return ParseFieldInt(TextOf(id), kNoNumber); }
+void SetText(int id, const std::u16string& text) { SetFieldText(Item(id), text); }
 bool Checked(int id) { return IsDlgButtonChecked(g_prop.Dialog, id) == BST_CHECKED; }
 void SetChecked(int id, bool on) { CheckDlgButton(g_prop.Dialog, id, on ? BST_CHECKED : 0); }
-int Selection(int id) { return int(SendMessageW(Item(id), CB_GETCURSEL, 0, 0)); }
+int Selection(int id) { return ComboSelection(Item(id)); }
 void Select(int id, int index) { SendMessageW(Item(id), CB_SETCURSEL, WPARAM(index), 0); }
-
-// A number typed into a field: blanks and control characters around it are
-// ignored; anything but digits inside gives kNoNumber.
-int32_t NumberFrom(std::u16string_view text) {
-    const std::u16string t = Trim(text);
-    if (t.empty()) return kNoNumber;
-    int32_t v = 0;
-    for (char16_t c : t) {
-        if (c < u'0' || c > u'9') return kNoNumber;
-        if (v < kNumberCap) v = v * 10 + (c - u'0');
-    }
-    return v;
-}
 
 int ScreenDpi() {
     HDC screen = GetDC(nullptr);
@@ -174,88 +125,40 @@ int ScreenDpi() {
 
 // ---- building ----------------------------------------------------------
 
-HWND CreateControl(const TCtlSpec& c, int top) {
-    const wchar_t* cls = L"BUTTON";
-    DWORD style = WS_CHILD | WS_VISIBLE, ex = 0;
-    int id = c.Id, y = top + c.Y;
-    switch (c.Kind) {
-        case TKind::Group:
-            style |= BS_GROUPBOX;
-            id = kIdFirstAuto + g_prop.AutoIds++;
-            break;
-        case TKind::Label:
-            cls = L"STATIC";
-            y += kLabelDrop;
-            id = kIdFirstAuto + g_prop.AutoIds++;
-            break;
-        case TKind::Edit:
-        case TKind::NumberEdit:
-            cls = L"EDIT";
-            ex = WS_EX_CLIENTEDGE;
-            style |= WS_TABSTOP | ES_AUTOHSCROLL | (c.Kind == TKind::NumberEdit ? ES_NUMBER : 0);
-            break;
-        case TKind::DropList:
-        case TKind::DropDown:
-            cls = L"COMBOBOX";
-            style |= WS_VSCROLL | WS_TABSTOP |
-                     (c.Kind == TKind::DropList ? CBS_DROPDOWNLIST : CBS_DROPDOWN);
-            break;
-        case TKind::Check:
-            style |= BS_AUTOCHECKBOX | WS_TABSTOP;
-            break;
-        case TKind::Push:
-        case TKind::Default:
-            style |= WS_TABSTOP | (c.Kind == TKind::Default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-            break;
-    }
-    const std::u16string text = c.Key ? Tr(c.Key, c.Default) : std::u16string();
-    HWND h =
-        CreateWindowExW(ex, cls, W(text), style, Scaled(c.X), Scaled(y), Scaled(c.W), Scaled(c.H),
-                        g_prop.Dialog, reinterpret_cast<HMENU>(INT_PTR(id)), ThisModule(), nullptr);
-    if (h) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(g_prop.Font), TRUE);
-    return h;
-}
-
-void CreateControls() {
-    const std::span<const TCtlSpec> top = g_prop.IsConnection
-                                              ? std::span<const TCtlSpec>(kConnTop)
-                                              : std::span<const TCtlSpec>(kSerialTop);
-    for (const auto& c : top) CreateControl(c, 0);
-    const int lowerTop = g_prop.IsConnection ? kConnLowerTop : kSerialLowerTop;
-    for (const auto& c : kLower) CreateControl(c, lowerTop);
+void BuildControls() {
+    TPropState& p = g_prop;
+    using TDefs = std::span<const TControlDef>;
+    CreateControls(p, p.Dialog, p.IsConnection ? TDefs(kConnTop) : TDefs(kSerialTop));
+    CreateControls(p, p.Dialog, kLower, p.IsConnection ? kConnLowerTop : kSerialLowerTop);
     if (HWND baud = Item(kIdBaud))
         for (int32_t rate : kBaudRates)
             SendMessageW(baud, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(IntToText(rate))));
-    for (const auto& list : kLists) {
-        HWND combo = Item(list.Id);
-        if (!combo) continue;
-        for (const auto& item : list.Items) {
-            const std::u16string text = item.Key ? Tr(item.Key, item.Text) : item.Text;
-            SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(text)));
-        }
-    }
-    if (HWND host = Item(kIdHost)) SendMessageW(host, EM_LIMITTEXT, kHostLimit, 0);
+    for (const auto& list : kLists)
+        if (HWND combo = Item(list.Id)) AddComboItems(combo, list.Items);
+    if (HWND host = Item(kIdHost)) SendMessageW(host, EM_LIMITTEXT, kMaxHostLength, 0);
 }
 
 // The client area gets exactly the scaled size; the frame is measured on the
 // created window. Centred on the owner, kept on the owner's monitor.
 bool CreateDialogWindow(const std::u16string& title) {
-    const int w = Scaled(kClientWidth);
-    const int h = Scaled(g_prop.IsConnection ? kConnClientHeight : kSerialClientHeight);
+    TPropState& p = g_prop;
+    const int w = Scale(p, kClientWidth);
+    const int h = Scale(p, p.IsConnection ? kConnClientHeight : kSerialClientHeight);
     RECT around = {};
-    if (!g_prop.Owner || !GetWindowRect(g_prop.Owner, &around))
+    if (!p.Owner || !GetWindowRect(p.Owner, &around))
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &around, 0);
     const std::u16string caption = TrFmt("properties.title", u"Properties - {0}", {title});
     // Not WS_CLIPCHILDREN: group boxes are transparent, and their inside is
     // painted only by the dialog's own background.
-    g_prop.Dialog = CreateWindowExW(
+    p.Dialog = CreateWindowExW(
         WS_EX_DLGMODALFRAME, kPropDlgClass, W(caption),
         WS_POPUP | WS_BORDER | WS_SYSMENU | WS_DLGFRAME, (around.left + around.right - w) / 2,
-        (around.top + around.bottom - h) / 2, w, h, g_prop.Owner, nullptr, ThisModule(), nullptr);
-    if (!g_prop.Dialog) return false;
+        (around.top + around.bottom - h) / 2, w, h, p.Owner, nullptr, ThisModule(), nullptr);
+    if (!p.Dialog) return false;
+    PinModule();  // the window must not outlive the code behind it
     RECT outer, client;
-    GetWindowRect(g_prop.Dialog, &outer);
-    GetClientRect(g_prop.Dialog, &client);
+    GetWindowRect(p.Dialog, &outer);
+    GetClientRect(p.Dialog, &client);
     const int ow = w + (outer.right - outer.left) - (client.right - client.left);
     const int oh = h + (outer.bottom - outer.top) - (client.bottom - client.top);
     int x = (around.left + around.right - ow) / 2, y = (around.top + around.bottom - oh) / 2;
@@ -265,7 +168,7 @@ bool CreateDialogWindow(const std::u16string& title) {
         x = std::max<int>(mi.rcWork.left, std::min<int>(x, mi.rcWork.right - ow));
         y = std::max<int>(mi.rcWork.top, std::min<int>(y, mi.rcWork.bottom - oh));
     }
-    SetWindowPos(g_prop.Dialog, nullptr, x, y, ow, oh, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(p.Dialog, nullptr, x, y, ow, oh, SWP_NOZORDER | SWP_NOACTIVATE);
     return true;
 }
 
@@ -315,10 +218,9 @@ bool Reject(int field, const std::u16string& text) {
 
 bool ReadConnectionForm(TConnInfo& c) {
     c.Name = g_prop.Name;
-    c.Host = Trim(TextOf(kIdHost));
-    if (c.Host.empty())
-        return Reject(kIdHost, Tr("error.host", u"Enter a host name or IPv4 address."));
-    c.Port = NumberFrom(TextOf(kIdPort));
+    c.Host = CleanHost(TextOf(kIdHost));
+    if (auto problem = HostProblem(c.Host); !problem.empty()) return Reject(kIdHost, problem);
+    c.Port = NumberOf(kIdPort);
     if (c.Port < kMinPort || c.Port > kMaxPort)
         return Reject(kIdPort, Tr("error.port", u"Port must be between 1 and 65535."));
     const int mode = Selection(kIdMode);
@@ -327,7 +229,7 @@ bool ReadConnectionForm(TConnInfo& c) {
 }
 
 bool ReadSerialForm(TSessionSettings& s) {
-    const int32_t baud = NumberFrom(TextOf(kIdBaud));
+    const int32_t baud = NumberOf(kIdBaud);
     if (baud < kMinBaud || baud > kMaxBaud)
         return Reject(kIdBaud, Tr("error.baud", u"Baud rate must be between 50 and 12000000."));
     s.Baud = baud;
@@ -349,7 +251,7 @@ bool ReadForm(TSessionSettings& s, TConnInfo& c) {
     s.AutoReconnect = Checked(kIdAutoReconnect);
     s.HistoryOn = Checked(kIdHistoryOn);
     if (!s.HistoryOn) return true;  // the stored depth stays, whatever is typed
-    const int32_t depth = NumberFrom(TextOf(kIdHistoryLines));
+    const int32_t depth = NumberOf(kIdHistoryLines);
     if (depth < kMinHistoryLines || depth > kMaxHistoryLines)
         return Reject(kIdHistoryLines,
                       TrFmt("error.history", u"History depth must be between {0} and {1} lines.",
@@ -385,7 +287,6 @@ void OnOk() {
 
 void OnCommand(int id, int code) {
     switch (id) {
-        case IDCANCEL:
         case kIdCancel:
             g_prop.CloseRequested = true;
             break;
@@ -409,13 +310,11 @@ void OnThemeChanged(HWND hwnd) {
     ApplyTheme(hwnd, g_prop.Dark);
 }
 
-LRESULT CALLBACK PropDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    LRESULT themed = 0;
-    if (ThemeMessageHook(g_prop.Dark, hwnd, msg, wp, lp, themed)) return themed;
+LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    LRESULT result = 0;
+    if (ThemeMessageHook(g_prop.Dark, hwnd, msg, wp, lp, result)) return result;
+    if (ModalMessage(g_prop, msg, wp, result)) return result;
     switch (msg) {
-        case WM_CLOSE:
-            g_prop.CloseRequested = true;
-            return 0;
         case WM_SETTINGCHANGE:
         case WM_THEMECHANGED:
             OnThemeChanged(hwnd);
@@ -423,14 +322,13 @@ LRESULT CALLBACK PropDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_COMMAND:
             OnCommand(LOWORD(wp), HIWORD(wp));
             return 0;
-        case DM_GETDEFID:  // Enter in a field presses OK
-            return MAKELRESULT(kIdOk, DC_HASDEFID);
-        case WM_DESTROY:  // also when the owner goes first: the loop must end
-            if (hwnd == g_prop.Dialog) g_prop.CloseRequested = true;
-            return 0;
         default:
             return DefWindowProcW(hwnd, msg, wp, lp);
     }
+}
+
+LRESULT CALLBACK PropDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    return DialogGuarded(hwnd, [&] { return OnMessage(hwnd, msg, wp, lp); });
 }
 
 bool RegisterDialogClass() {
@@ -448,73 +346,43 @@ bool RegisterDialogClass() {
     return registered;
 }
 
-// As in a system dialog: a push button with the focus is the default one
-// (Enter presses it); elsewhere OK is. The keyboard navigation of a window
-// that is not a system dialog moves the default away but never back.
-void SyncDefaultButton() {
-    HWND focus = GetFocus();
-    HWND cancel = Item(kIdCancel);
-    const bool onCancel = focus && focus == cancel;
-    auto set = [](HWND button, bool isDefault) {
-        const LONG_PTR type = GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK;
-        const LONG_PTR wanted = isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
-        if (button && type != wanted) SendMessageW(button, BM_SETSTYLE, wanted, TRUE);
-    };
-    set(Item(kIdOk), !onCancel);
-    set(cancel, onCancel);
-}
-
-// Ends when the dialog asks to close; a WM_QUIT ends it too and its exit code
-// is handed back so that the caller can post it again for the host's loop.
-std::optional<int> RunModalLoop() {
-    MSG msg;
-    while (!g_prop.CloseRequested) {
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0) return int(msg.wParam);
-        if (got == -1) break;
-        if (IsDialogMessageW(g_prop.Dialog, &msg)) {
-            if (msg.message == WM_KEYDOWN) SyncDefaultButton();
-        } else {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return std::nullopt;
+void RunDialog(HWND owner, const std::u16string& title) {
+    TPropState& p = g_prop;
+    p.Font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    p.Dpi = ScreenDpi();
+    p.Dark = DecideDark(owner);
+    p.DefaultButton = kIdOk;
+    p.NextAutoId = kIdFirstAuto;
+    if (!CreateDialogWindow(title)) return;
+    BuildControls();
+    LoadValues();
+    ApplyTheme(p.Dialog, p.Dark);
+    RunModal(p, Item(p.IsConnection ? kIdHost : kIdBaud));
 }
 
 }  // namespace
 
 bool ShowPropertiesDialog(HWND owner, int32_t kind, const std::u16string& name,
                           const std::u16string& title) {
-    if (g_prop.Dialog) {
-        SetForegroundWindow(g_prop.Dialog);
+    if (g_open) {
+        if (g_prop.Dialog) SetForegroundWindow(g_prop.Dialog);
         return false;
     }
     if ((kind != 0 && kind != 1) || name.empty() || !RegisterDialogClass()) return false;
+    g_open = true;
     g_prop = TPropState{};
-    g_prop.Owner = owner;
-    g_prop.IsConnection = kind == 1;
-    g_prop.Name = name;
-    g_prop.Section = SessionSection(kind, name);
-    g_prop.Font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    g_prop.Dpi = ScreenDpi();
-    g_prop.Dark = DecideDark(owner);
-    if (!CreateDialogWindow(title)) return false;
-
-    CreateControls();
-    LoadValues();
-    ApplyTheme(g_prop.Dialog, g_prop.Dark);
-    ShowWindow(g_prop.Dialog, SW_SHOW);
-    // An owner someone else had disabled stays disabled afterwards.
-    const bool ownerWasEnabled = owner && !EnableWindow(owner, FALSE);
-    SetFocus(Item(g_prop.IsConnection ? kIdHost : kIdBaud));
-
-    const std::optional<int> quit = RunModalLoop();
-
-    if (ownerWasEnabled) EnableWindow(owner, TRUE);
-    if (IsWindow(g_prop.Dialog)) DestroyWindow(g_prop.Dialog);
-    g_prop.Dialog = nullptr;
-    if (owner && IsWindow(owner)) SetForegroundWindow(owner);
-    if (quit) PostQuitMessage(*quit);
-    return g_prop.Saved;
+    BeginModal(g_prop, owner);
+    GuardedVoid(
+        [&] {
+            g_prop.IsConnection = kind == 1;
+            g_prop.Name = name;
+            g_prop.Section = SessionSection(kind, name);
+            RunDialog(owner, title);
+        },
+        [](TFault fault) { NoteFault(g_prop, fault); });
+    EndModal(g_prop);
+    const bool saved = g_prop.Saved;
+    g_prop = TPropState{};  // no text of this opening stays behind
+    g_open = false;
+    return saved;
 }

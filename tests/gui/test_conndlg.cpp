@@ -2,10 +2,14 @@
 // renamed, overwritten and deleted without losing what a section holds; a
 // settings file that refuses writes; every way of closing; no leaks.
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 #include <tuple>
 
 #include "conndlg_fixture.h"
 #include "dialog_driver.h"
+#include "dialogs/uDialogSeam.h"
+#include "dialogs/uPropDlg.h"
 
 using namespace kltest;
 
@@ -24,6 +28,8 @@ struct ConnDlg : TConnDlgTest {
     }
 };
 
+const std::wstring kReplaceGateway = L"A connection named \"gateway\" exists. Replace it?";
+
 void Fill(HWND d, const std::wstring& name, const std::wstring& host, const std::wstring& port,
           int mode = 1) {
     SetTextOf(Item(d, 211), name);
@@ -40,10 +46,7 @@ TEST_F(ConnDlg, SavedConnectionsKeepTheirSectionThroughEveryEdit) {
         "500\r\n");
     Run([&](HWND d) {
         HWND list = Item(d, 201);
-        GUITHREADINFO gui = {};
-        gui.cbSize = sizeof gui;
-        GetGUIThreadInfo(GetWindowThreadProcessId(d, nullptr), &gui);
-        EXPECT_EQ(gui.hwndFocus, Item(d, 211)) << "the Name field has the focus";
+        EXPECT_EQ(FocusOf(d), Item(d, 211)) << "the Name field has the focus";
         EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), LB_ERR) << "nothing selected at first";
         SelectListItem(list, 0);
         EXPECT_EQ(TextOf(Item(d, 212)), L"r");
@@ -59,11 +62,15 @@ TEST_F(ConnDlg, SavedConnectionsKeepTheirSectionThroughEveryEdit) {
         Fill(d, L"GATEWAY", L"gw", L"23");
         Press(Item(d, 222));
         EXPECT_EQ(Stored(L"gateway"), L"gw,23,1,1,1,500");
-        // New + Save under an existing name overwrites host, port and mode only.
+        // New + Save under an existing name overwrites host, port and mode
+        // only, once the user agrees; a host typed in quotes is saved plain.
         Press(Item(d, 221));
         EXPECT_EQ(TextOf(Item(d, 211)) + TextOf(Item(d, 213)), L"23");
         Fill(d, L"Gateway", L"other", L"99", 0);
-        Press(Item(d, 222));
+        EXPECT_EQ(ClickForBox(Item(d, 222), IDNO), kReplaceGateway);
+        EXPECT_EQ(Stored(L"gateway"), L"gw,23,1,1,1,500");
+        Fill(d, L"Gateway", L" \"other\" ", L"99", 0);
+        EXPECT_EQ(ClickForBox(Item(d, 222), IDYES), kReplaceGateway);
         EXPECT_EQ(Stored(L"gateway"), L"other,99,0,1,1,500");
         // Delete: nothing with an empty form; the question names the loaded
         // connection, not what is typed; No keeps it, Yes removes it.
@@ -80,6 +87,45 @@ TEST_F(ConnDlg, SavedConnectionsKeepTheirSectionThroughEveryEdit) {
     });
 }
 
+TEST_F(ConnDlg, RenamingOntoAnotherConnectionAsksEnterSavesAndSaveStaysTheDefault) {
+    Write("[Conn:a]\r\nHost=ha\r\nPort=1\r\nViewHex=1\r\n[Conn:B]\r\nHost=hb\r\nPort=2\r\n");
+    Run([&](HWND d) {
+        HWND list = Item(d, 201);
+        SelectListItem(list, 0);
+        SetTextOf(Item(d, 213), L"3");
+        PressKey(d, VK_RETURN);  // in the Name field: Save
+        EXPECT_TRUE(WaitUntil([&] { return Value(L"Conn:a", L"Port") == L"3"; }));
+        SetTextOf(Item(d, 211), L"b");
+        Click(Item(d, 222));
+        TMessageBoxSeen seen;
+        ASSERT_TRUE(AnswerMessageBox(seen, IDNO));
+        EXPECT_EQ(seen.Text, L"A connection named \"B\" exists. Replace it?");
+        EXPECT_TRUE(seen.HasYes && seen.HasNo && seen.Icon == LoadIconW(nullptr, IDI_WARNING));
+        EXPECT_EQ(Stored(L"a") + L"|" + Stored(L"B"), L"ha,3,1,1,-,-|hb,2,-,-,-,-");
+        // Yes: B takes a's host, port and terminal options and a is gone; a
+        // host in quotes is saved plain, not reported as a failed write.
+        SetTextOf(Item(d, 212), L"'\"ha2\"'");
+        EXPECT_EQ(ClickForBox(Item(d, 222), IDYES), seen.Text);
+        EXPECT_EQ(Stored(L"a") + L"|" + Stored(L"B"), L"-,-,-,-,-,-|ha2,3,1,1,0,10000");
+        EXPECT_EQ(ItemsOf(list), std::vector<std::wstring>{L"B"});
+        // The focus is back on Save; Tab makes Delete the default, and leaving
+        // the buttons gives the default back to Save.
+        auto isDefault = [&](int id) {
+            return (GetWindowLongPtrW(Item(d, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+        };
+        PressKey(d, VK_TAB);
+        EXPECT_TRUE(WaitUntil([&] { return isDefault(223) && !isDefault(222); }));
+        for (int i = 0; i < 4 && ClassOf(FocusOf(d)) == L"Button"; ++i) {
+            const HWND before = FocusOf(d);
+            PressKey(d, VK_TAB);
+            WaitUntil([&] { return FocusOf(d) != before; });
+        }
+        EXPECT_NE(ClassOf(FocusOf(d)), L"Button");
+        EXPECT_TRUE(
+            WaitUntil([&] { return isDefault(222) && !isDefault(223) && !isDefault(224); }));
+    });
+}
+
 TEST_F(ConnDlg, RejectedFormsWriteNothingAndLongNamesAreNeverCut) {
     const std::wstring longName(300, L'q'),
         name =
@@ -87,15 +133,24 @@ TEST_F(ConnDlg, RejectedFormsWriteNothingAndLongNamesAreNeverCut) {
             L"characters ([ ] = \\ / : * ? \" < > |), or starts with \"COM\".";
     const std::wstring host = L"Enter a host name or IPv4 address.";
     const std::wstring port = L"Port must be between 1 and 65535.";
+    const std::wstring tooLong = L"A name can have at most 253 characters.";
     Write("[Conn:" + std::string(300, 'q') + "]\r\nHost=far\r\n");
     Run([&](HWND d) {
-        const std::wstring rejected[][4] = {
-            {L"com1", L"h", L"23", name}, {L"COMx", L"h", L"23", name},
-            {L"Com", L"h", L"23", name},  {L"a=b", L"h", L"23", name},
-            {L"x]y", L"h", L"23", name},  {longName + L"x", L"h", L"23", name},
-            {L"com2", L"", L"0", name},   {L"ok", L"  ", L"23", host},
-            {L"ok", L"h", L"0", port},    {L"ok", L"h", L"", port},
-            {L"ok", L"h", L"65536", port}};
+        const std::wstring rejected[][4] = {{L"com1", L"h", L"23", name},
+                                            {L"COMx", L"h", L"23", name},
+                                            {L"Com", L"h", L"23", name},
+                                            {L"a=b", L"h", L"23", name},
+                                            {L"x]y", L"h", L"23", name},
+                                            {L"a\tb", L"h", L"23", name},
+                                            {longName + L"x", L"h", L"23", tooLong},
+                                            {std::wstring(254, L'n'), L"h", L"23", tooLong},
+                                            {L"com2", L"", L"0", name},
+                                            {L"ok", L"  ", L"23", host},
+                                            {L"ok", L" \"' '\" ", L"23", host},
+                                            {L"ok", L"h\tx", L"23", host},
+                                            {L"ok", L"h", L"0", port},
+                                            {L"ok", L"h", L"", port},
+                                            {L"ok", L"h", L"65536", port}};
         for (const auto& c : rejected) {
             Fill(d, c[0], c[1], c[2]);
             EXPECT_EQ(ClickForBox(Item(d, 222)), c[3]) << c[0].substr(0, 8) << "/" << c[2];
@@ -114,6 +169,11 @@ TEST_F(ConnDlg, RejectedFormsWriteNothingAndLongNamesAreNeverCut) {
         Press(Item(d, 222));
         EXPECT_EQ(Stored(longName), L"near,23,1,-,-,-");
         EXPECT_EQ(ItemsOf(Item(d, 201)).size(), 3u);
+        // The longest name a new connection may have: "TCP - " + name fits the folder.
+        Press(Item(d, 221));
+        Fill(d, std::wstring(253, L'n'), L"h", L"23");
+        Press(Item(d, 222));
+        EXPECT_EQ(Stored(std::wstring(253, L'n')), L"h,23,1,-,-,-");
     });
 }
 
@@ -134,7 +194,10 @@ TEST_F(ConnDlg, AReadOnlySettingsFileIsReportedAndNothingClaimed) {
         EXPECT_EQ(ClickForBox(Item(d, 222)), refused);
         ClickForBox(Item(d, 223), IDYES);
         TMessageBoxSeen seen;
-        EXPECT_TRUE(AnswerMessageBox(seen, IDOK) && seen.Text == refused) << "delete refused";
+        EXPECT_TRUE(AnswerMessageBox(seen, IDOK) &&
+                    seen.Text ==
+                        L"Could not delete the connection. Check write permission: " + path)
+            << "delete refused";
         EXPECT_EQ(ItemsOf(list), std::vector<std::wstring>{L"ro"});
         const std::tuple<int, int, std::wstring> saves[] = {
             {1, 244, L"Could not save the font: " + path},
@@ -194,9 +257,51 @@ TEST_F(ConnDlg, EveryWayOfClosingGivesTheOwnerBack) {
         GetWindowThreadProcessId(GetForegroundWindow(), &pid);
         EXPECT_TRUE(GetForegroundWindow() == d || pid != GetCurrentProcessId());
     });
+    EnableWindow(owner, FALSE);  // disabled by someone else: it stays so
+    Run([](HWND) {});
+    EXPECT_FALSE(IsWindowEnabled(owner));
+    EnableWindow(owner, TRUE);
     // The owner closing takes the manager with it, and the call returns.
     Run([&](HWND) { PostMessageW(owner, WM_CLOSE, 0, 0); });
     EXPECT_FALSE(IsWindow(owner));
+}
+
+namespace {
+constexpr int kNewButton = 221;
+int g_faultyCommand = 0;
+void ThrowOnCommand(HWND, WPARAM wp) {
+    if (LOWORD(wp) != g_faultyCommand) return;
+    if (g_faultyCommand == kNewButton) throw std::bad_alloc();
+    throw std::runtime_error("a fault played by the test");
+}
+}  // namespace
+
+TEST_F(ConnDlg, AFaultInACommandClosesEitherDialogAndTellsTheUser) {
+    HWND owner = host_.Handle();
+    g_dialogCommandProbe = ThrowOnCommand;
+    auto faults = [&](HWND d, int button) {
+        g_faultyCommand = button;
+        Click(FindById(d, button));
+        TMessageBoxSeen seen;
+        EXPECT_TRUE(AnswerMessageBox(seen, IDOK));
+        EXPECT_EQ(seen.Text,
+                  L"Something went wrong inside Kestrelink, and the dialog was closed. What was "
+                  L"saved before stays saved.");
+        EXPECT_EQ(seen.Owner, owner);
+        EXPECT_EQ(seen.Icon, LoadIconW(nullptr, IDI_ERROR));
+        EXPECT_FALSE(IsWindow(d)) << "closed before the box";
+    };
+    Run([&](HWND d) { faults(d, kNewButton); });  // out of memory
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    bool saved = true;
+    DriveModal(
+        kPropDlgClass, [&] { saved = ShowPropertiesDialog(owner, 0, u"COM1", u"COM1"); },
+        [&](HWND d) { faults(d, kIdOk); });
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_FALSE(FileExists(ini_)) << "nothing written";
+    g_dialogCommandProbe = nullptr;
+    Run([](HWND) {});  // and the manager opens again
 }
 
 TEST_F(ConnDlg, NoGdiObjectOrWindowLeaksOverAHundredOpenings) {

@@ -111,16 +111,15 @@ TEST_F(PropDlg, ConnectionRejectsBadHostAndPortThenSavesBothRecords) {
         EXPECT_EQ(TextOf(FindById(dlg, kIdHost)), L"10.0.0.1");
         EXPECT_EQ(TextOf(FindById(dlg, kIdPort)), L"2323");
         EXPECT_EQ(TextOf(FindById(dlg, kIdMode)), L"Raw (TCP)");
-        const std::wstring cases[][3] = {{L"  ", L"23", kHostText},
-                                         {L"h", L"0", kPortText},
-                                         {L"h", L"", kPortText},
-                                         {L"h", L"65536", kPortText}};
+        const std::wstring cases[][3] = {{L"  ", L"23", kHostText},   {L"'\"\"'", L"23", kHostText},
+                                         {L"h\tx", L"23", kHostText}, {L"h", L"0", kPortText},
+                                         {L"h", L"", kPortText},      {L"h", L"65536", kPortText}};
         for (const auto& c : cases) {
             Type(dlg, kIdHost, c[0]);
             Type(dlg, kIdPort, c[1]);
             EXPECT_EQ(OkExpectingWarning(dlg), c[2]) << c[0] << "/" << c[1];
         }
-        Type(dlg, kIdHost, L" example.org ");
+        Type(dlg, kIdHost, L" \"example.org\" ");  // saved plain, so it reads back
         Type(dlg, kIdPort, L"65535");
         SelectIndex(FindById(dlg, kIdMode), 2);
         PressKey(dlg, VK_RETURN);  // Enter in the port field presses OK

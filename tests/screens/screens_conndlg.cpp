@@ -1,8 +1,9 @@
 // The connection manager's four tabs, light and dark, with a connection
-// loaded into the form.
+// loaded into the form, and the question before a save replaces another.
 #include <string>
 
 #include "base/uWin.h"
+#include "dialog_driver.h"
 #include "dialog_extra.h"
 #include "dialogs/uConnDlg.h"
 #include "gui.h"
@@ -30,6 +31,15 @@ void Shoot(const std::string& theme) {
                 kltest::SelectTab(kltest::FindById(dialog, kIdConnTabs), i);
                 kltest::SaveWindowImage(dialog,
                                         std::string("conndlg_") + kTabNames[i] + "_" + theme);
+            }
+            // The question before a save would replace another connection (a
+            // standard box: the same in both looks of the manager).
+            kltest::SelectTab(kltest::FindById(dialog, kIdConnTabs), 0);
+            kltest::SetTextOf(kltest::FindById(dialog, 211), L"Lab-Switch");
+            kltest::Click(kltest::FindById(dialog, 222));
+            if (HWND box = kltest::WaitForWindow(L"#32770", 5000)) {
+                kltest::SaveWindowImage(box, "conndlg_confirm_overwrite_" + theme);
+                PostMessageW(box, WM_COMMAND, IDNO, 0);
             }
         });
 }

@@ -19,13 +19,6 @@ using namespace kltest;
 
 namespace {
 
-HWND Focus(HWND dlg) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &info);
-    return info.hwndFocus;
-}
-
 void Shoot(const std::string& theme, int kind, const std::u16string& name,
            const std::string& picture, const std::function<void(HWND)>& prepare = nullptr) {
     TTempDir dir;
@@ -38,7 +31,7 @@ void Shoot(const std::string& theme, int kind, const std::u16string& name,
     TDialogScript script([&] {
         HWND dlg = WaitForWindow(kPropDlgClass, 5000);
         if (!dlg) return;
-        WaitUntil([&] { return GetForegroundWindow() == dlg && Focus(dlg); }, 2000);
+        WaitUntil([&] { return GetForegroundWindow() == dlg && FocusOf(dlg); }, 2000);
         if (prepare) prepare(dlg);
         PumpFor(200);
         SaveWindowImage(dlg, picture + "_" + theme);
@@ -50,10 +43,10 @@ void Shoot(const std::string& theme, int kind, const std::u16string& name,
 
 // Tab until the keyboard focus is on the control.
 void TabTo(HWND dlg, int id) {
-    for (int i = 0; i < 20 && Focus(dlg) != FindById(dlg, id); ++i) {
-        const HWND before = Focus(dlg);
+    for (int i = 0; i < 20 && FocusOf(dlg) != FindById(dlg, id); ++i) {
+        const HWND before = FocusOf(dlg);
         PressKey(dlg, VK_TAB);
-        WaitUntil([&] { return Focus(dlg) != before; }, 1000);
+        WaitUntil([&] { return FocusOf(dlg) != before; }, 1000);
     }
 }
 

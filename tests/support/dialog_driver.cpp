@@ -75,12 +75,16 @@ void SelectIndex(HWND combo, int index) {
                  reinterpret_cast<LPARAM>(combo));
 }
 
-void PressKey(HWND window, UINT vk) {
+HWND FocusOf(HWND window) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
-    HWND target = window;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
-        target = info.hwndFocus;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus
+                                                                              : nullptr;
+}
+
+void PressKey(HWND window, UINT vk) {
+    HWND target = FocusOf(window);
+    if (!target) target = window;
     PostMessageW(target, WM_KEYDOWN, vk, 1);
     PostMessageW(target, WM_KEYUP, vk, LPARAM(0xC0000001));
 }

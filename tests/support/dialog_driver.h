@@ -51,6 +51,8 @@ void SelectIndex(HWND combo, int index);
 // Posts a key press (down and up) to the control that has the keyboard focus
 // on `window`'s thread, as typing would deliver it.
 void PressKey(HWND window, UINT vk);
+// The control with the keyboard focus on `window`'s thread.
+HWND FocusOf(HWND window);
 // Polls done() every few milliseconds until it holds or timeoutMs pass.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 

@@ -57,6 +57,9 @@ std::wstring ClickForBox(HWND button, int answer) {
     TMessageBoxSeen seen;
     if (!AnswerMessageBox(seen, answer)) return L"(no message box)";
     EXPECT_EQ(seen.Caption, L"Kestrelink");
+    // What the answer lets the dialog do (write, refill) happens on its own
+    // thread: a message sent there returns only once that is done.
+    SendMessageW(GetAncestor(button, GA_ROOT), WM_NULL, 0, 0);
     return seen.Text;
 }
 

@@ -33,7 +33,8 @@ void DriveModal(const wchar_t* cls, const std::function<void()>& open,
                 const std::function<void(HWND)>& script);
 
 // Clicks, then answers the message box that must follow (expecting the
-// plugin's caption); its text, or "(no message box)".
+// plugin's caption) and waits until the dialog has acted on the answer; the
+// box's text, or "(no message box)".
 std::wstring ClickForBox(HWND button, int answer = IDOK);
 bool NoBoxFollows();
 // Clicks and returns once the click was handled (no message box may follow).
