@@ -1,8 +1,14 @@
-// Loopback TCP throughput through TTcpBackend into an owner window's drain,
-// raw and telnet, against a plain blocking recv loop with the same 4096-byte
-// reads on the same kind of connection, all in one run. A peer thread sends
-// the bytes as fast as the connection takes them; the time runs from the
-// start of the connect to the end of the stream.
+// Loopback TCP throughput through TTcpBackend, both ways, all in one run.
+//
+// Receiving: into an owner window's drain, raw and telnet, against a plain
+// blocking recv loop with the same 4096-byte reads on the same kind of
+// connection. A peer thread sends the bytes as fast as the connection takes
+// them; the time runs from the start of the connect to the end of the stream.
+//
+// Sending: the owner's thread writes 4096-byte blocks through Write as fast
+// as the backend takes them (a refused Write, the queue being full, is tried
+// again a moment later), against a plain blocking send loop of the same
+// blocks. The time runs from the first block to the peer's last byte.
 #include <winsock2.h>
 
 #include <algorithm>
@@ -34,9 +40,14 @@ struct TOwner {
     int64_t got = 0;
     bool ended = false;
     bool failed = false;
+    bool connected = false;
 
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         auto* self = reinterpret_cast<TOwner*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self && msg == WM_KL_CONNECTED) {
+            self->connected = true;
+            return 0;
+        }
         if (self && (msg == WM_KL_RECEIVED || msg == WM_KL_ENDED)) {
             self->buffer.Clear();
             self->backend->TakeReceived(self->buffer);
@@ -51,7 +62,7 @@ struct TOwner {
     }
 };
 
-double Backend(int32_t mode) {
+bool RegisterOwner() {
     static const bool registered = [] {
         WNDCLASSEXW wc = {};
         wc.cbSize = sizeof wc;
@@ -60,7 +71,10 @@ double Backend(int32_t mode) {
         wc.lpszClassName = L"KestrelinkBenchOwner";
         return RegisterClassExW(&wc) != 0;
     }();
-    if (!registered) return 0;
+    return registered;
+}
+
+double Backend(int32_t mode) {
     klbench::TSender sender(kTotal, Block());
     TOwner owner;
     HWND hwnd = CreateWindowExW(0, L"KestrelinkBenchOwner", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
@@ -83,6 +97,110 @@ double Backend(int32_t mode) {
     return owner.got == kTotal && !owner.failed ? double(kTotal) / t / 1e6 : 0;
 }
 
+constexpr int32_t kSendBlock = 4096;
+
+// Accepts one connection and reads `total` bytes; Done() once they are in.
+class TReceiver {
+public:
+    explicit TReceiver(int64_t total) {
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(listener_, 1);
+        int size = sizeof a;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
+        port_ = ntohs(a.sin_port);
+        done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = std::thread([this, total] {
+            const SOCKET c = accept(listener_, nullptr, nullptr);
+            if (c == INVALID_SOCKET) return;
+            std::vector<char> buffer(65536);
+            for (int n; got_ < total && (n = recv(c, buffer.data(), int(buffer.size()), 0)) > 0;)
+                got_ += n;
+            end_ = Seconds();
+            SetEvent(done_);
+            closesocket(c);
+        });
+    }
+    ~TReceiver() {
+        closesocket(listener_);
+        thread_.join();
+        CloseHandle(done_);
+    }
+    TReceiver(const TReceiver&) = delete;
+    TReceiver& operator=(const TReceiver&) = delete;
+    uint16_t Port() const { return port_; }
+    HANDLE Done() const { return done_; }
+    int64_t Got() const { return got_; }
+    double End() const { return end_; }
+
+private:
+    SOCKET listener_ = INVALID_SOCKET;
+    uint16_t port_ = 0;
+    HANDLE done_ = nullptr;
+    int64_t got_ = 0;
+    double end_ = 0;
+    std::thread thread_;
+};
+
+double PlainSend(int64_t total) {
+    TReceiver receiver(total);
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(receiver.Port());
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return 0;
+    const std::vector<char>& block = Block();
+    const double t0 = Seconds();
+    for (int64_t at = 0; at < total; at += kSendBlock)
+        for (int done = 0; done < kSendBlock;) {
+            const int n = send(s, block.data() + done, kSendBlock - done, 0);
+            if (n <= 0) return 0;
+            done += n;
+        }
+    WaitForSingleObject(receiver.Done(), 60000);
+    closesocket(s);
+    return receiver.Got() == total ? double(total) / (receiver.End() - t0) / 1e6 : 0;
+}
+
+double BackendSend(int32_t mode, int64_t total) {
+    TReceiver receiver(total);
+    TOwner owner;
+    HWND hwnd = CreateWindowExW(0, L"KestrelinkBenchOwner", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, LONG_PTR(&owner));
+    TConnInfo conn;
+    conn.Host = u"127.0.0.1";
+    conn.Port = receiver.Port();
+    conn.Mode = mode;
+    TTcpBackend backend(hwnd, 1, conn);
+    owner.backend = &backend;
+    std::u16string error;
+    if (!backend.Open(error)) return 0;
+    MSG m;
+    while (!owner.connected && !owner.ended && GetMessageW(&m, nullptr, 0, 0) > 0)
+        DispatchMessageW(&m);
+    // The pattern holds no 0xFF, so telnet sends the same bytes as raw.
+    const uint8_t* block = reinterpret_cast<const uint8_t*>(Block().data());
+    const double t0 = Seconds();
+    for (int64_t at = 0; at < total && !owner.ended;) {
+        if (backend.Write(block, kSendBlock)) {
+            at += kSendBlock;
+            continue;
+        }
+        Sleep(1);
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    }
+    const bool all = WaitForSingleObject(receiver.Done(), 60000) == WAIT_OBJECT_0;
+    const double t = receiver.End() - t0;
+    backend.Close();
+    DestroyWindow(hwnd);
+    return all && receiver.Got() == total ? double(total) / t / 1e6 : 0;
+}
+
 struct TSeries {
     const char* name;
     std::vector<double> runs;
@@ -97,7 +215,7 @@ struct TSeries {
 }  // namespace
 
 int main() {
-    if (!StartNetworking()) {
+    if (!StartNetworking() || !RegisterOwner()) {
         std::printf("networking did not start\n");
         return 1;
     }
@@ -122,5 +240,22 @@ int main() {
                     s->Best() / plain.Best(), s->Median() / plain.Median());
     }
     std::printf("ratios are against the plain 4096-byte recv loop (target for raw: >= 0.8)\n");
+
+    TSeries plainSend{"plain send loop, 4096-byte blocks", {}};
+    TSeries rawSend{"TTcpBackend raw Write", {}};
+    TSeries telnetSend{"TTcpBackend telnet Write", {}};
+    for (int i = 0; i < kRepetitions; ++i) {
+        plainSend.runs.push_back(PlainSend(kTotal));
+        rawSend.runs.push_back(BackendSend(kModeRaw, kTotal));
+        telnetSend.runs.push_back(BackendSend(kModeTelnet, kTotal));
+    }
+    std::printf("\nsending, %lld MiB per run, %d runs each\n", kTotal >> 20, kRepetitions);
+    std::printf("%-36s %10s %10s %12s %12s\n", "series", "best MB/s", "median", "ratio best",
+                "ratio median");
+    for (const TSeries* s : {&plainSend, &rawSend, &telnetSend}) {
+        std::printf("%-36s %10.1f %10.1f %12.3f %12.3f\n", s->name, s->Best(), s->Median(),
+                    s->Best() / plainSend.Best(), s->Median() / plainSend.Median());
+    }
+    std::printf("ratios are against the plain blocking send loop\n");
     return 0;
 }

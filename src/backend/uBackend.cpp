@@ -1,12 +1,62 @@
 #include "backend/uBackend.h"
 
+#include <algorithm>
 #include <new>
+
+#include "base/uBarrier.h"
+
+// --- Send queue ---
+
+bool TSendQueue::Push(const uint8_t* data, int32_t count, bool reply) {
+    if (count <= 0) return true;
+    // Taken bytes are dropped from the front once they are the larger part,
+    // so moving the rest costs less than the bytes that went.
+    if (head_ > 0 && head_ >= bytes_.Count() - head_) {
+        bytes_.Consume(head_);
+        head_ = 0;
+    }
+    const bool merge = !spans_.empty() && spans_.back().Reply == reply &&
+                       spans_.back().Length <= INT32_MAX - count;
+    if (!merge) spans_.push_back({0, reply});
+    if (!bytes_.Append(data, count)) {
+        if (!merge) spans_.pop_back();
+        return false;
+    }
+    spans_.back().Length += count;
+    if (reply) replies_ += count;
+    return true;
+}
+
+int32_t TSendQueue::Take(TByteBuf& out, int32_t max, bool& reply) {
+    if (spans_.empty() || max <= 0) return 0;
+    TSpan& span = spans_.front();
+    const int32_t n = std::min(span.Length, max);
+    if (!out.Append(bytes_.Data() + head_, n)) return -1;
+    reply = span.Reply;
+    head_ += n;
+    span.Length -= n;
+    if (reply) replies_ -= n;
+    if (span.Length == 0) spans_.pop_front();
+    if (spans_.empty()) Clear();
+    return n;
+}
+
+void TSendQueue::Clear() {
+    bytes_.Clear();
+    head_ = 0;
+    spans_.clear();
+    replies_ = 0;
+}
+
+// --- Backend ---
 
 TBackend::TBackend(HWND owner, uint32_t connectionNumber)
     : owner_(owner), connectionNumber_(connectionNumber) {
     InitializeCriticalSection(&lock_);
+    InitializeCriticalSection(&sendLock_);
     stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     drainedEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    queueEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 }
 
 TBackend::~TBackend() {
@@ -15,18 +65,25 @@ TBackend::~TBackend() {
     if (thread_) CloseHandle(thread_);
     if (stopEvent_) CloseHandle(stopEvent_);
     if (drainedEvent_) CloseHandle(drainedEvent_);
+    if (queueEvent_) CloseHandle(queueEvent_);
+    DeleteCriticalSection(&sendLock_);
     DeleteCriticalSection(&lock_);
 }
 
 bool TBackend::IsRemoteEcho() { return false; }
 
+std::u16string TBackend::EndText(DWORD) { return {}; }
+
 bool TBackend::StartWorker(LPTHREAD_START_ROUTINE procedure) {
     // One worker per backend; without its events a worker could neither be
-    // stopped nor wait at the cap.
-    if (thread_ || !stopEvent_ || !drainedEvent_ || !procedure) return false;
+    // stopped, wait at the cap nor learn of queued blocks.
+    if (thread_ || !stopEvent_ || !drainedEvent_ || !queueEvent_ || !procedure) return false;
     stopping_.store(false);
     ResetEvent(stopEvent_);
     procedure_ = procedure;
+    // The worker may outlive every window of the plugin; the host must not
+    // unload the code it runs.
+    PinModule();
     thread_ = CreateThread(nullptr, 0, &TBackend::WorkerMain, this, 0, nullptr);
     return thread_ != nullptr;
 }
@@ -35,16 +92,13 @@ DWORD WINAPI TBackend::WorkerMain(LPVOID p) {
     auto* self = static_cast<TBackend*>(p);
     // An exception leaving a thread ends the whole process, the file manager
     // with it. The connection ends instead, as it would on a read error.
-    DWORD code;
-    try {
-        return self->procedure_(self);
-    } catch (const std::bad_alloc&) {
-        code = ERROR_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        code = ERROR_INTERNAL_ERROR;
-    }
-    if (!self->Stopping()) self->PostEnded(code);
-    return code;
+    const DWORD result = Guarded([&] { return self->procedure_(self); },
+                                 [&](TFault kind) {
+                                     if (!self->Stopping()) self->PostEnded(FaultCode(kind));
+                                 },
+                                 DWORD(ERROR_INTERNAL_ERROR));
+    self->lineUp_.store(false);
+    return result;
 }
 
 bool TBackend::StopWorker() {
@@ -121,8 +175,66 @@ bool TBackend::PostRetried(UINT msg, LPARAM lParam) {
 }
 
 void TBackend::PostEnded(DWORD code) {
+    // A Write after the owner has seen the end must be refused, not queued
+    // for a worker that is leaving.
+    lineUp_.store(false);
     if (endPosted_.exchange(true)) return;
     PostRetried(WM_KL_ENDED, LPARAM(code));
 }
 
-void TBackend::PostConnected() { PostRetried(WM_KL_CONNECTED, 0); }
+void TBackend::PostConnected() {
+    lineUp_.store(true);
+    PostRetried(WM_KL_CONNECTED, 0);
+}
+
+// --- Sending ---
+
+bool TBackend::Write(const uint8_t* data, int32_t length) {
+    if (length <= 0) return true;
+    if (!data || !lineUp_.load()) return false;
+    bool queued = false, wake = false;
+    try {
+        queued = UnderSendLock([&] {
+            if (accepted_.load() - written_.load() > kSendQueueCap) return false;
+            // A worker only ever waits for the queue once it found it empty;
+            // while blocks wait it comes back for more by itself, so a stream
+            // of small blocks costs no system call each.
+            wake = queue_.Empty();
+            if (!queue_.Push(data, length, false)) return false;
+            accepted_.fetch_add(length);
+            return true;
+        });
+    } catch (const std::bad_alloc&) {
+        // The file manager's thread must not see the failure as anything but
+        // a refused send.
+        queued = false;
+    }
+    if (queued && wake) SetEvent(queueEvent_);
+    return queued;
+}
+
+int32_t TBackend::QueuedCount() const {
+    const int64_t waiting = accepted_.load() - written_.load();
+    return int32_t(std::clamp<int64_t>(waiting, 0, INT32_MAX));
+}
+
+int32_t TBackend::TakeOut(TByteBuf& out, int32_t max, bool& reply) {
+    const int32_t n = UnderSendLock([&] { return queue_.Take(out, max, reply); });
+    if (n < 0) throw std::bad_alloc();
+    return n;
+}
+
+void TBackend::QueueReply(const uint8_t* data, int32_t count) {
+    if (!UnderSendLock([&] { return queue_.Push(data, count, true); })) throw std::bad_alloc();
+}
+
+int64_t TBackend::RepliesQueued() {
+    return UnderSendLock([&] { return queue_.Replies(); });
+}
+
+void TBackend::DropQueue() {
+    UnderSendLock([&] {
+        queue_.Clear();
+        accepted_.store(written_.load());
+    });
+}

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "backend/uSerialDcb.h"
+#include "base/uBarrier.h"
 #include "i18n/uI18n.h"
 
 // The i386 build proves the layout the driver interface expects.
@@ -63,6 +64,132 @@ std::u16string SerialOpenErrorText(DWORD code) {
     }
 }
 
+// GetCommState, the mapped line fields, SetCommState. On false,
+// GetLastError tells why.
+bool ConfigureLine(HANDLE port, const TSessionSettings& s, bool requireCurrentState) {
+    DCB dcb = {};
+    dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(port, &dcb) && requireCurrentState) return false;
+    if (!LineSettingsValid(s)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    CopyDcbFields(SerialDcbFields(s), dcb);
+    return SetCommState(port, &dcb) != FALSE;
+}
+
+// One overlapped operation on the port with its own event. Whoever leaves
+// the frame that owns the operation's buffer (a stop, a failure, an
+// exception) cancels it here and waits until the system is done with the
+// buffer.
+struct TPortOp {
+    HANDLE Port;
+    THandle Event;
+    OVERLAPPED Ov = {};
+    bool Busy = false;
+
+    explicit TPortOp(HANDLE port)
+        : Port(port), Event(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~TPortOp() { Cancel(); }
+    TPortOp(const TPortOp&) = delete;
+    TPortOp& operator=(const TPortOp&) = delete;
+
+    OVERLAPPED* Start() {
+        Ov = {};
+        Ov.hEvent = Event.Get();
+        ResetEvent(Ov.hEvent);
+        return &Ov;
+    }
+    bool Finished() const { return Busy && WaitForSingleObject(Event.Get(), 0) == WAIT_OBJECT_0; }
+    // The outcome of a finished operation; on false, GetLastError tells why.
+    bool Result(DWORD& count) {
+        Busy = false;
+        count = 0;
+        return GetOverlappedResult(Port, &Ov, &count, FALSE) != FALSE;
+    }
+    void Cancel() {
+        if (!Busy) return;
+        CancelIoEx(Port, &Ov);
+        DWORD count = 0;
+        GetOverlappedResult(Port, &Ov, &count, TRUE);
+        Busy = false;
+    }
+};
+
+}  // namespace
+
+// How an open failed.
+enum TOpenFailure : int { kOpenOk = 0, kOpenCreate, kOpenParameters, kOpenOther };
+
+// Shared by a backend and its opener thread, which may outlive the backend.
+struct TOpenState {
+    static constexpr int kOpenerSide = 1;
+    static constexpr int kBackendSide = 2;
+
+    std::u16string Path;
+    TSessionSettings Settings;  // as the port is set up with; never changed
+    THandle Claim;
+    THandle Done;  // manual reset: the opener has finished
+    // Written by the opener before Done is signalled.
+    HANDLE Port = INVALID_HANDLE_VALUE;
+    int Failure = kOpenOk;
+    DWORD Code = 0;
+    std::atomic<int> LetGo{0};
+
+    ~TOpenState() { CloseLine(); }
+    void CloseLine() {
+        if (Port != INVALID_HANDLE_VALUE) CloseHandle(Port);
+        Port = INVALID_HANDLE_VALUE;
+        Claim.Reset();
+    }
+    // Each side lets go once; the second one closes the port and the claim.
+    void LetGoOf(int side) {
+        if (LetGo.fetch_or(side) != 0) CloseLine();
+    }
+};
+
+std::atomic<void (*)()> TSerialBackend::OpenStallHook{nullptr};
+
+namespace {
+
+// CreateFileW and the line setup, on the opener thread.
+void OpenLine(TOpenState& s) {
+    if (auto stall = TSerialBackend::OpenStallHook.load()) stall();
+    THandle port(CreateFileW(W(s.Path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr));
+    if (!port.Valid()) {
+        s.Code = GetLastError();
+        s.Failure = kOpenCreate;
+        return;
+    }
+    SetupComm(port.Get(), kSerialQueueBytes, kSerialQueueBytes);
+    if (!ConfigureLine(port.Get(), s.Settings, false)) {
+        s.Code = GetLastError();
+        s.Failure = kOpenParameters;
+        return;
+    }
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = kReadIntervalMs;
+    SetCommTimeouts(port.Get(), &timeouts);
+    PurgeComm(port.Get(), kPurgeAll);
+    s.Port = port.Release();
+}
+
+DWORD WINAPI OpenerMain(LPVOID p) {
+    // The thread holds its own reference: the backend may be gone long before
+    // CreateFileW returns.
+    std::unique_ptr<std::shared_ptr<TOpenState>> ref(static_cast<std::shared_ptr<TOpenState>*>(p));
+    TOpenState& s = **ref;
+    GuardedVoid([&] { OpenLine(s); },
+                [&](TFault kind) {
+                    s.Failure = kOpenOther;
+                    s.Code = FaultCode(kind);
+                });
+    SetEvent(s.Done.Get());
+    s.LetGoOf(TOpenState::kOpenerSide);
+    return 0;
+}
+
 }  // namespace
 
 TSerialBackend::TSerialBackend(HWND owner, uint32_t connectionNumber, std::u16string portName,
@@ -72,178 +199,271 @@ TSerialBackend::TSerialBackend(HWND owner, uint32_t connectionNumber, std::u16st
       settings_(settings),
       writePiece_(SerialWritePiece(settings)) {}
 
+TSerialBackend::~TSerialBackend() {
+    // Normally closed already; a worker that will not stop keeps the port.
+    if (StopWorker()) ReleaseOpenState();
+}
+
 bool TSerialBackend::Open(std::u16string& error) {
     error.clear();
-    // A backend is opened once; a second Open would orphan the running reader.
-    if (port_.Valid() || HasWorker()) {
+    // A backend is opened once; a second Open would orphan the running worker.
+    if (open_ || HasWorker()) {
         error = SerialOpenErrorText(ERROR_ACCESS_DENIED);
         return false;
     }
 
-    claim_.Reset(CreateEventW(nullptr, TRUE, FALSE, W(ClaimName(portName_))));
-    if (claim_.Valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
-        claim_.Reset();
+    auto state = std::make_shared<TOpenState>();
+    state->Path = u"\\\\.\\" + portName_;
+    state->Settings = settings_;
+    state->Claim.Reset(CreateEventW(nullptr, TRUE, FALSE, W(ClaimName(portName_))));
+    if (state->Claim.Valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
         error = SerialOpenErrorText(ERROR_ACCESS_DENIED);
         return false;
     }
-
-    const std::u16string path = u"\\\\.\\" + portName_;
-    port_.Reset(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr));
-    if (!port_.Valid()) {
-        error = SerialOpenErrorText(GetLastError());
-        ReleasePort();
-        return false;
-    }
-
-    SetupComm(port_.Get(), kSerialQueueBytes, kSerialQueueBytes);
-    if (!ConfigureLine(false)) {
-        error = TrFmt("error.serial_parameters", u"Invalid port settings: {0}",
-                      {SystemMessage(GetLastError())});
-        ReleasePort();
-        return false;
-    }
-
-    COMMTIMEOUTS timeouts = {};
-    timeouts.ReadIntervalTimeout = kReadIntervalMs;
-    SetCommTimeouts(port_.Get(), &timeouts);
-    PurgeComm(port_.Get(), kPurgeAll);
-
-    writeEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!writeEvent_.Valid()) {
-        error = SystemMessage(GetLastError());
-        ReleasePort();
-        return false;
-    }
-
-    if (!StartWorker(&TSerialBackend::ReaderProc)) {
+    state->Done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!state->Done.Valid()) {
         error = Tr("error.thread", u"Could not start connection");
-        ReleasePort();
+        return false;
+    }
+
+    // The opener may run on after every window of the plugin has gone.
+    PinModule();
+    auto* ref = new std::shared_ptr<TOpenState>(state);
+    const HANDLE opener = CreateThread(nullptr, 0, &OpenerMain, ref, 0, nullptr);
+    if (!opener) {
+        delete ref;
+        error = Tr("error.thread", u"Could not start connection");
+        return false;
+    }
+    CloseHandle(opener);  // never waited for: it ends by itself
+    open_ = std::move(state);
+
+    if (!StartWorker(&TSerialBackend::WorkerProc)) {
+        ReleaseOpenState();
+        error = Tr("error.thread", u"Could not start connection");
         return false;
     }
     return true;
 }
 
-bool TSerialBackend::ConfigureLine(bool requireCurrentState) {
-    DCB dcb = {};
-    dcb.DCBlength = sizeof(DCB);
-    if (!GetCommState(port_.Get(), &dcb) && requireCurrentState) return false;
-    if (!LineSettingsValid(settings_)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    CopyDcbFields(SerialDcbFields(settings_), dcb);
-    if (!SetCommState(port_.Get(), &dcb)) return false;
-    writePiece_ = SerialWritePiece(settings_);
-    return true;
-}
-
-void TSerialBackend::ReleasePort() {
-    port_.Reset();
-    writeEvent_.Reset();
-    claim_.Reset();
+void TSerialBackend::ReleaseOpenState() {
+    if (!open_) return;
+    open_->LetGoOf(TOpenState::kBackendSide);
+    open_.reset();
 }
 
 bool TSerialBackend::Close() {
-    // On false the reader may still be blocked on the port: its handles stay.
+    // On false the worker may still use the port: it stays open.
     if (!StopWorker()) return false;
-    ReleasePort();
+    DropQueue();
+    UnderSendLock([&] {
+        ready_.store(false);
+        port_ = INVALID_HANDLE_VALUE;
+        changes_ = {};
+    });
+    ReleaseOpenState();
     return true;
 }
 
-DWORD WINAPI TSerialBackend::ReaderProc(LPVOID self) {
-    static_cast<TSerialBackend*>(self)->ReadLoop();
+std::u16string TSerialBackend::EndText(DWORD code) {
+    const int failure = failure_.load();
+    if (failure == kOpenOk || code != failureCode_.load()) return {};
+    switch (failure) {
+        case kOpenCreate:
+            return SerialOpenErrorText(code);
+        case kOpenParameters:
+            return TrFmt("error.serial_parameters", u"Invalid port settings: {0}",
+                         {SystemMessage(code)});
+        default:
+            return {};
+    }
+}
+
+DWORD WINAPI TSerialBackend::WorkerProc(LPVOID self) {
+    static_cast<TSerialBackend*>(self)->Run();
     return 0;
 }
 
-void TSerialBackend::ReadLoop() {
-    THandle readEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!readEvent.Valid()) {
+void TSerialBackend::Run() {
+    const HANDLE waits[2] = {StopEvent(), open_->Done.Get()};
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (Stopping()) return;  // Close during the open: the opener cleans up
+    if (woke != WAIT_OBJECT_0 + 1) {
+        PostEnded(GetLastError());
+        return;
+    }
+    if (open_->Failure != kOpenOk) {
+        // lParam 0 would read as an orderly close.
+        const DWORD code = open_->Code ? open_->Code : DWORD(ERROR_OPEN_FAILED);
+        failureCode_.store(code);
+        failure_.store(open_->Failure);
+        PostEnded(code);
+        return;
+    }
+    TakeOverLine(open_->Port);
+    PostConnected();
+    IoLoop(open_->Port);
+}
+
+void TSerialBackend::TakeOverLine(HANDLE port) {
+    for (;;) {
+        TLineChanges changes;
+        TSessionSettings settings;
+        const bool ready = UnderSendLock([&] {
+            if (!changes_.Settings && changes_.Dtr < 0 && changes_.Rts < 0) {
+                port_ = port;
+                ready_.store(true);
+                return true;
+            }
+            changes = changes_;
+            settings = pendingSettings_;
+            changes_ = {};
+            return false;
+        });
+        if (ready) return;
+        // In the order the owner made them: a record sets both lines, a
+        // later SetDtr or SetRts overrides its line.
+        if (changes.Settings && ConfigureLine(port, settings, true))
+            writePiece_.store(SerialWritePiece(settings));
+        if (changes.Dtr >= 0) EscapeCommFunction(port, changes.Dtr ? SETDTR : CLRDTR);
+        if (changes.Rts >= 0) EscapeCommFunction(port, changes.Rts ? SETRTS : CLRRTS);
+    }
+}
+
+void TSerialBackend::IoLoop(HANDLE port) {
+    // The buffers outlive the operations (declared first, destroyed last).
+    uint8_t buffer[kReadBlock];
+    TByteBuf piece;  // what the write in flight carries, from its front
+    TPortOp read(port), write(port);
+    if (!read.Event.Valid() || !write.Event.Valid()) {
         if (!Stopping()) PostEnded(GetLastError());
         return;
     }
-    const HANDLE port = port_.Get();
-    const HANDLE waits[2] = {readEvent.Get(), StopEvent()};
-    uint8_t buffer[kReadBlock];
+    // After an empty read or write the next one waits this long: a driver
+    // that completes them empty (some adapters do once unplugged; Wine times
+    // a waiting read out whenever a write has to wait) must not keep this
+    // thread spinning.
+    ULONGLONG readAt = 0, writeAt = 0;
+    DWORD failure = ERROR_SUCCESS;
 
-    while (!Stopping()) {
-        OVERLAPPED ov = {};
-        ov.hEvent = readEvent.Get();
-        ResetEvent(ov.hEvent);
-        DWORD got = 0;
-        DWORD code = ERROR_SUCCESS;
-        if (!ReadFile(port, buffer, DWORD(kReadBlock), &got, &ov)) {
-            code = GetLastError();
-            if (code == ERROR_IO_PENDING) {
-                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                    // The buffer is ours again only once the cancelled read is over.
-                    CancelIo(port);
-                    GetOverlappedResult(port, &ov, &got, TRUE);
-                    break;
-                }
-                code = GetOverlappedResult(port, &ov, &got, FALSE) ? ERROR_SUCCESS : GetLastError();
+    // A read that timed out is an empty read, not a lost port: Windows
+    // reports it as success, Wine fails it with ERROR_TIMEOUT.
+    auto received = [&](bool ok, DWORD got) {
+        if (!ok && GetLastError() != ERROR_TIMEOUT) {
+            failure = GetLastError();
+            return true;
+        }
+        if (ok && got > 0) return Deliver(buffer, int32_t(got));  // false: stopping
+        readAt = GetTickCount64() + kReadIntervalMs;
+        return true;
+    };
+    auto wrote = [&](bool ok, DWORD put) {
+        if (!ok && GetLastError() != ERROR_TIMEOUT) {
+            failure = GetLastError();
+            return;
+        }
+        put = std::min(put, DWORD(piece.Count()));
+        CountWritten(put);
+        piece.Consume(int32_t(put));
+        if (put == 0) writeAt = GetTickCount64() + kReadIntervalMs;
+    };
+
+    while (!Stopping() && failure == ERROR_SUCCESS) {
+        // An operation that completed at once is followed by the next round
+        // without waiting; reads and writes take turns, so a flood of input
+        // cannot hold the queue back, nor the other way round.
+        bool progressed = false;
+        ULONGLONG now = GetTickCount64();
+        if (!read.Busy && now >= readAt) {
+            DWORD got = 0;
+            const bool ok = ReadFile(port, buffer, DWORD(kReadBlock), &got, read.Start());
+            if (!ok && GetLastError() == ERROR_IO_PENDING) {
+                read.Busy = true;
+            } else {
+                if (!received(ok, got)) return;
+                progressed = true;
             }
         }
-        // A read that timed out is an empty read, not a lost port. Windows
-        // reports it as success; Wine fails it with ERROR_TIMEOUT, which it
-        // does to a waiting read whenever a write on the port has to wait.
-        if (code != ERROR_SUCCESS && code != ERROR_TIMEOUT) {
-            if (!Stopping()) PostEnded(code);
+        if (!write.Busy && now >= writeAt && failure == ERROR_SUCCESS) {
+            bool reply = false;
+            if (piece.Count() == 0 && TakeOut(piece, writePiece_.load(), reply) > 0)
+                PieceStarting(piece.Count());
+            if (piece.Count() > 0) {
+                DWORD put = 0;
+                const bool ok =
+                    WriteFile(port, piece.Data(), DWORD(piece.Count()), &put, write.Start());
+                if (!ok && GetLastError() == ERROR_IO_PENDING) {
+                    write.Busy = true;
+                } else {
+                    wrote(ok, put);
+                    progressed = true;
+                }
+            }
+        }
+        if (progressed || failure != ERROR_SUCCESS) continue;
+
+        HANDLE waits[4] = {StopEvent(), QueueEvent()};
+        DWORD count = 2;
+        if (read.Busy) waits[count++] = read.Event.Get();
+        if (write.Busy) waits[count++] = write.Event.Get();
+        ULONGLONG until = ~0ull;
+        if (!read.Busy) until = readAt;
+        if (!write.Busy && piece.Count() > 0) until = std::min(until, writeAt);
+        now = GetTickCount64();
+        const DWORD timeout = until == ~0ull ? INFINITE : DWORD(until > now ? until - now : 0);
+        if (WaitForMultipleObjects(count, waits, FALSE, timeout) == WAIT_FAILED) {
+            failure = GetLastError();
             break;
         }
-        if (got > 0) {
-            if (!Deliver(buffer, int32_t(got))) break;  // stopping while the owner stalled
-        } else if (WaitForSingleObject(StopEvent(), kReadIntervalMs) == WAIT_OBJECT_0) {
-            // A driver that completes reads empty (some adapters do once
-            // unplugged) would otherwise keep this thread spinning.
-            break;
+        if (read.Finished()) {
+            DWORD got = 0;
+            const bool ok = read.Result(got);
+            if (!received(ok, got)) return;
+        }
+        if (write.Finished()) {
+            DWORD put = 0;
+            const bool ok = write.Result(put);
+            wrote(ok, put);
         }
     }
+    if (failure != ERROR_SUCCESS && !Stopping()) PostEnded(failure);
 }
 
-bool TSerialBackend::Write(const uint8_t* data, int32_t length) {
-    if (length <= 0) return true;
-    if (!port_.Valid() || !data) return false;
-    while (length > 0) {
-        const int32_t piece = std::min(length, writePiece_);
-        if (!WritePiece(data, DWORD(piece))) return false;
-        data += piece;
-        length -= piece;
-    }
-    return true;
-}
-
-bool TSerialBackend::WritePiece(const uint8_t* data, DWORD length) {
-    OVERLAPPED ov = {};
-    ov.hEvent = writeEvent_.Get();
-    ResetEvent(ov.hEvent);
-    DWORD put = 0;
-    // A count short of the piece is a failed send, not a success.
-    if (WriteFile(port_.Get(), data, length, &put, &ov)) return put == length;
-    if (GetLastError() != ERROR_IO_PENDING) return false;
-    if (WaitForSingleObject(ov.hEvent, kWriteTimeoutMs) == WAIT_OBJECT_0)
-        return GetOverlappedResult(port_.Get(), &ov, &put, FALSE) && put == length;
-    CancelIo(port_.Get());
-    GetOverlappedResult(port_.Get(), &ov, &put, TRUE);
-    return false;
-}
+void TSerialBackend::PieceStarting(int32_t) {}
 
 bool TSerialBackend::ApplySettings(const TSessionSettings& settings) {
     settings_ = settings;
-    if (!port_.Valid()) return false;
-    return ConfigureLine(true);
+    const bool ready = UnderSendLock([&] {
+        if (ready_.load()) return true;
+        // Applied when the port opens; the record sets both lines again.
+        pendingSettings_ = settings;
+        changes_.Settings = true;
+        changes_.Dtr = changes_.Rts = -1;
+        return false;
+    });
+    if (!ready || !ConfigureLine(port_, settings_, true)) return false;
+    writePiece_.store(SerialWritePiece(settings_));
+    return true;
 }
 
 void TSerialBackend::SetDtr(bool on) {
-    if (port_.Valid()) EscapeCommFunction(port_.Get(), on ? SETDTR : CLRDTR);
+    const bool ready = UnderSendLock([&] {
+        if (!ready_.load()) changes_.Dtr = on ? 1 : 0;
+        return ready_.load();
+    });
+    if (ready) EscapeCommFunction(port_, on ? SETDTR : CLRDTR);
 }
 
 void TSerialBackend::SetRts(bool on) {
-    if (port_.Valid()) EscapeCommFunction(port_.Get(), on ? SETRTS : CLRRTS);
+    const bool ready = UnderSendLock([&] {
+        if (!ready_.load()) changes_.Rts = on ? 1 : 0;
+        return ready_.load();
+    });
+    if (ready) EscapeCommFunction(port_, on ? SETRTS : CLRRTS);
 }
 
 uint32_t TSerialBackend::ModemStatus() {
     DWORD status = 0;
-    if (!port_.Valid() || !GetCommModemStatus(port_.Get(), &status)) return 0;
+    if (!ready_.load() || !GetCommModemStatus(port_, &status)) return 0;
     return status;
 }

@@ -1,18 +1,35 @@
 // TSerialBackend: one COM port, opened for overlapped I/O.
 //
-// The reader thread keeps one 4096-byte read outstanding. The time-outs make a
-// read wait without limit for its first byte and complete once 20 ms pass
-// without another, so a burst arrives as one delivery while a single
-// keystroke from the device still shows at once. Close wakes the reader
-// through the stop event; the reader cancels its read and waits for the
-// cancellation, so the buffer is never written after the thread has gone.
+// Opening runs off the owner's thread. A Bluetooth or USB-serial port can
+// take many seconds to open or to fail, and the owner is the file manager's
+// UI thread (automatic reconnection retries every second). Open only claims
+// the port and starts two threads: an opener, which calls CreateFileW and
+// sets the line up, and the worker, which waits for the opener (or the stop
+// event) and then carries the line. The worker posts WM_APP+3 once the port
+// is open and set up, or WM_APP+2 with the failure's code; EndText turns an
+// open failure into the same text a synchronous open used to give.
 //
-// Writes run on the owner's thread in pieces of about one second of line time
-// (SerialWritePiece of the settings the port runs with), each with a 2-second
-// limit: a device that holds the line (hardware flow control, a full output
-// queue) makes the send fail instead of freezing the file manager, while a
-// long line at a low rate still goes out. The first piece that fails ends the
-// write with failure.
+// The opener shares only a small reference-counted record with the backend
+// (TOpenState in the source) and never touches the backend object: Close
+// during a pending open returns at once, and the opener, once CreateFileW
+// returns, closes the handle and releases the claim itself. Whichever of the
+// two lets go of the record last closes the port.
+//
+// Line changes made while the open is pending (ApplySettings, SetDtr,
+// SetRts) are kept, and the worker applies the latest of them, in the order
+// the owner made them, before it reports the port open. ModemStatus reads 0
+// until then.
+//
+// The worker keeps one 4096-byte read outstanding. The time-outs make a read
+// wait without limit for its first byte and complete once 20 ms pass without
+// another, so a burst arrives as one delivery while a single keystroke from
+// the device still shows at once. Beside the read it writes from the send
+// queue, in pieces of about one second of line time (SerialWritePiece of the
+// settings the port runs with). A piece has no time limit: a device that
+// holds the line (hardware flow control, XOFF) just makes it wait, as long as
+// the connection lives. The worker waits on the stop event, its read, its
+// write and the queue together; on Close it cancels both and waits for the
+// cancellation, so no buffer is written after the thread has gone.
 //
 // A port is claimed by a named kernel object while it is open, so a second
 // terminal on the same port is refused with "port in use" even where the
@@ -22,7 +39,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "backend/uBackend.h"
@@ -31,48 +50,76 @@
 
 constexpr DWORD kSerialQueueBytes = 16384;
 constexpr DWORD kReadIntervalMs = 20;
-constexpr DWORD kWriteTimeoutMs = 2000;
+
+struct TOpenState;
 
 class TSerialBackend : public TBackend {
 public:
     TSerialBackend(HWND owner, uint32_t connectionNumber, std::u16string portName,
                    const TSessionSettings& settings);
+    ~TSerialBackend() override;
 
+    // Claims the port and starts the opener and the worker; fails only when
+    // the port is claimed already or a thread cannot start.
     bool Open(std::u16string& error) override;
     bool Close() override;
-    bool Write(const uint8_t* data, int32_t length) override;
+    // The open failures ("Port not found", "Access denied (port in use?)",
+    // "Invalid port settings: ...", or the system's text) for the code the
+    // worker posted after a failed open; empty for any other code.
+    std::u16string EndText(DWORD code) override;
 
-    // Owner thread, while the reader waits. The record is stored first, also
-    // when the port is closed; false when the port is closed or the driver
-    // refuses the settings (the port then keeps its previous ones).
+    // Owner thread. The record is stored first, also when the port is closed
+    // or still opening; false unless the port is open and the driver took the
+    // settings (a refused change leaves the port with its previous ones).
     bool ApplySettings(const TSessionSettings& settings);
     void SetDtr(bool on);
     void SetRts(bool on);
-    // MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON; 0 when closed or unknown.
+    // MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON; 0 until open, when closed
+    // or unknown.
     uint32_t ModemStatus();
 
     const std::u16string& PortName() const { return portName_; }
     const TSessionSettings& Settings() const { return settings_; }
-    bool IsOpen() const { return port_.Valid(); }
+    // The port is open and set up (from just before WM_APP+3 until Close).
+    bool IsOpen() const { return ready_.load(); }
+
+    // Test hook: when set, called on the opener thread just before
+    // CreateFileW, so that a test can play a port that takes seconds to open.
+    static std::atomic<void (*)()> OpenStallHook;
 
 protected:
-    // One overlapped write of a whole piece within kWriteTimeoutMs; tests
-    // replace it to watch the pieces or fail one.
-    virtual bool WritePiece(const uint8_t* data, DWORD length);
+    // Test seam: called on the worker thread with the size of every piece
+    // just before it is written.
+    virtual void PieceStarting(int32_t length);
 
 private:
-    static DWORD WINAPI ReaderProc(LPVOID self);
-    void ReadLoop();
-    // GetCommState, the mapped line fields, SetCommState. On false,
-    // GetLastError tells why.
-    bool ConfigureLine(bool requireCurrentState);
-    void ReleasePort();
+    // What the owner changed on the line while the open was pending.
+    struct TLineChanges {
+        bool Settings = false;
+        int Dtr = -1;  // -1 untouched, else the last SetDtr
+        int Rts = -1;
+    };
+
+    static DWORD WINAPI WorkerProc(LPVOID self);
+    void Run();
+    // Applies the changes made while the port was opening, then marks it
+    // open; later changes go to the port directly.
+    void TakeOverLine(HANDLE port);
+    void IoLoop(HANDLE port);
+    void ReleaseOpenState();
 
     std::u16string portName_;
-    TSessionSettings settings_;
-    THandle port_;
-    THandle writeEvent_;
-    THandle claim_;
+    TSessionSettings settings_;  // owner thread
+    std::shared_ptr<TOpenState> open_;
+    // Set by the worker (under the send lock) once the line is set up; the
+    // owner then uses `port_` directly.
+    std::atomic<bool> ready_{false};
+    HANDLE port_ = INVALID_HANDLE_VALUE;
+    TLineChanges changes_;              // under the send lock
+    TSessionSettings pendingSettings_;  // under the send lock, with changes_
     // Of the settings the port last accepted.
-    int32_t writePiece_;
+    std::atomic<int32_t> writePiece_;
+    // How the open failed (see TOpenState), and the code posted for it.
+    std::atomic<int> failure_{0};
+    std::atomic<DWORD> failureCode_{0};
 };

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <utility>
 
 #include "base/uWin.h"
 #include "i18n/uI18n.h"
@@ -24,18 +26,13 @@ bool StartNetworking() {
 TTcpBackend::TTcpBackend(HWND owner, uint32_t connectionNumber, const TConnInfo& connection)
     : TBackend(owner, connectionNumber),
       connection_(connection),
-      telnet_(connection.Mode == kModeTelnet) {
-    InitializeCriticalSection(&sendLock_);
-    brokenEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-}
+      telnet_(connection.Mode == kModeTelnet) {}
 
 TTcpBackend::~TTcpBackend() {
     // Close normally took the socket; a worker that ended without Close
     // leaves it here, and it has no user any more.
     const SOCKET s = socket_.exchange(INVALID_SOCKET);
     if (s != INVALID_SOCKET) closesocket(s);
-    if (brokenEvent_) CloseHandle(brokenEvent_);
-    DeleteCriticalSection(&sendLock_);
 }
 
 bool TTcpBackend::Open(std::u16string& error) {
@@ -50,7 +47,7 @@ bool TTcpBackend::Open(std::u16string& error) {
         error = Tr("error.winsock", u"Could not initialize networking");
         return false;
     }
-    if (!brokenEvent_ || !StartWorker(&TTcpBackend::WorkerProc)) {
+    if (!StartWorker(&TTcpBackend::WorkerProc)) {
         error = Tr("error.thread", u"Could not start connection");
         return false;
     }
@@ -60,48 +57,13 @@ bool TTcpBackend::Open(std::u16string& error) {
 bool TTcpBackend::Close() {
     // Every wait of the worker includes the stop event.
     if (!StopWorker()) return false;
+    DropQueue();
     const SOCKET left = socket_.exchange(INVALID_SOCKET);
     if (left != INVALID_SOCKET) closesocket(left);
     return true;
 }
 
-bool TTcpBackend::Write(const uint8_t* data, int32_t length) {
-    if (length <= 0) return true;
-    if (!data) return false;
-    if (connection_.Mode == kModeRaw) return SendAll(data, length);
-    TByteBuf escaped;
-    if (!EscapeIac(data, length, escaped)) return false;
-    return SendAll(escaped.Data(), escaped.Count());
-}
-
 bool TTcpBackend::IsRemoteEcho() { return connection_.Mode == kModeTelnet && telnet_.RemoteEcho(); }
-
-bool TTcpBackend::SendAll(const uint8_t* data, int32_t length) {
-    const SOCKET s = socket_.load();
-    if (s == INVALID_SOCKET) return false;
-    int failure = 0;
-    EnterCriticalSection(&sendLock_);
-    while (length > 0) {
-        const int sent = send(s, reinterpret_cast<const char*>(data), length, 0);
-        if (sent <= 0) {
-            failure = sent < 0 ? WSAGetLastError() : 0;
-            if (failure == 0) failure = WSAECONNABORTED;
-            break;
-        }
-        data += sent;
-        length -= sent;
-    }
-    LeaveCriticalSection(&sendLock_);
-    if (failure == 0) return true;
-    // Before the connection is established nothing reached the wire; the
-    // connect goes on and reports for itself.
-    if (connected_.load()) {
-        int none = 0;
-        sendError_.compare_exchange_strong(none, failure);
-        SetEvent(brokenEvent_);
-    }
-    return false;
-}
 
 DWORD WINAPI TTcpBackend::WorkerProc(LPVOID self) {
     static_cast<TTcpBackend*>(self)->Run();
@@ -131,13 +93,8 @@ void TTcpBackend::Run() {
         return;  // the socket stays stored; Close closes it
     }
     if (Stopping()) return;
-
-    const DWORD sendTimeout = kSendTimeoutMs;
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeout),
-               sizeof sendTimeout);
-    connected_.store(true);
     PostConnected();
-    Receive(s, event.Get());
+    Transfer(s, event.Get());
 }
 
 // Fills `address`; on failure posts WM_APP+2 (also while stopping, so the
@@ -213,40 +170,183 @@ static u_long Waiting(SOCKET s) {
     return ioctlsocket(s, FIONREAD, &n) == 0 ? n : 0;
 }
 
-int TTcpBackend::ReadBlock(SOCKET s, HANDLE event, uint8_t* block, bool bytesWait, int& code) {
-    if (bytesWait) {
-        const int got = recv(s, reinterpret_cast<char*>(block), kReadBlock, 0);
-        if (got >= 0) return got;
+namespace {
+
+constexpr int kPending = -2;  // an overlapped operation is under way
+
+// The overlapped receive. Whoever leaves the frame that owns its block (a
+// stop, a failure, an exception) cancels it here and waits until the system
+// is done with the block.
+class TSocketRead {
+public:
+    TSocketRead(SOCKET s, HANDLE event) : s_(s), event_(event) {}
+    ~TSocketRead() { Cancel(); }
+    TSocketRead(const TSocketRead&) = delete;
+    TSocketRead& operator=(const TSocketRead&) = delete;
+
+    bool Busy() const { return busy_; }
+    bool Finished() const { return busy_ && WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
+    // The count read at once (0: the peer closed), kPending, or -1 with `code`.
+    int Start(uint8_t* block, int& code) {
+        WSABUF buffer = {ULONG(kReadBlock), reinterpret_cast<char*>(block)};
+        DWORD got = 0, flags = 0;
+        ov_ = {};
+        ov_.hEvent = event_;
+        ResetEvent(event_);
+        if (WSARecv(s_, &buffer, 1, &got, &flags, &ov_, nullptr) == 0) return int(got);
+        code = WSAGetLastError();
+        if (code != WSA_IO_PENDING) return -1;
+        busy_ = true;
+        return kPending;
+    }
+    int Finish(int& code) {
+        busy_ = false;
+        DWORD got = 0, flags = 0;
+        if (WSAGetOverlappedResult(s_, &ov_, &got, FALSE, &flags)) return int(got);
         code = WSAGetLastError();
         return -1;
     }
-    WSABUF buffer = {ULONG(kReadBlock), reinterpret_cast<char*>(block)};
-    DWORD got = 0, flags = 0;
-    OVERLAPPED ov = {};
-    ov.hEvent = event;
-    ResetEvent(event);
-    if (WSARecv(s, &buffer, 1, &got, &flags, &ov, nullptr) == 0) return int(got);
-    code = WSAGetLastError();
-    if (code != WSA_IO_PENDING) return -1;
-
-    const HANDLE waits[3] = {event, StopEvent(), brokenEvent_};
-    const DWORD woke = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
-    if (woke == WAIT_OBJECT_0) {
-        if (WSAGetOverlappedResult(s, &ov, &got, FALSE, &flags)) return int(got);
-        code = WSAGetLastError();
-        return -1;
+    void Cancel() {
+        if (!busy_) return;
+        CancelIoEx(HANDLE(s_), &ov_);
+        DWORD got = 0, flags = 0;
+        WSAGetOverlappedResult(s_, &ov_, &got, TRUE, &flags);
+        busy_ = false;
     }
-    code = woke == WAIT_FAILED ? int(GetLastError()) : 0;
-    // The block is ours again only once the cancelled read is over. A read
-    // that completed meanwhile keeps its bytes.
-    CancelIoEx(HANDLE(s), &ov);
-    const bool done = WSAGetOverlappedResult(s, &ov, &got, TRUE, &flags);
-    if (done && got > 0) return int(got);
-    return woke == WAIT_FAILED ? -1 : kWoken;
-}
 
-void TTcpBackend::Receive(SOCKET s, HANDLE event) {
+private:
+    const SOCKET s_;
+    const HANDLE event_;
+    WSAOVERLAPPED ov_ = {};
+    bool busy_ = false;
+};
+
+}  // namespace
+
+// The send side: one overlapped send at a time, of what was taken from the
+// queue. Cancelled like the receive when the worker leaves.
+class TTcpBackend::TSender {
+public:
+    TSender(TTcpBackend& backend, SOCKET s)
+        : b_(backend), s_(s), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~TSender() { Cancel(); }
+    TSender(const TSender&) = delete;
+    TSender& operator=(const TSender&) = delete;
+
+    bool Valid() const { return event_.Valid(); }
+    HANDLE Event() const { return event_.Get(); }
+    bool Busy() const { return busy_; }
+    bool Finished() const { return busy_ && WaitForSingleObject(event_.Get(), 0) == WAIT_OBJECT_0; }
+
+    // Sends what the queue holds until a send has to wait or the queue is
+    // empty; false with `code` when a send failed.
+    bool Pump(int& code) {
+        while (!busy_) {
+            if (sent_ == wire_.Count() && !Refill()) return true;
+            WSABUF buffer = {ULONG(wire_.Count() - sent_),
+                             reinterpret_cast<char*>(wire_.Data() + sent_)};
+            DWORD n = 0;
+            ov_ = {};
+            ov_.hEvent = event_.Get();
+            ResetEvent(ov_.hEvent);
+            if (WSASend(s_, &buffer, 1, &n, 0, &ov_, nullptr) == 0) {
+                if (!Sent(n, code)) return false;
+                continue;
+            }
+            code = WSAGetLastError();
+            if (code != WSA_IO_PENDING) return false;
+            busy_ = true;
+        }
+        return true;
+    }
+    // After the event fired; false with `code` when the send failed.
+    bool Finish(int& code) {
+        busy_ = false;
+        DWORD n = 0, flags = 0;
+        if (!WSAGetOverlappedResult(s_, &ov_, &n, FALSE, &flags)) {
+            code = WSAGetLastError();
+            return false;
+        }
+        return Sent(n, code);
+    }
+    void Cancel() {
+        if (!busy_) return;
+        CancelIoEx(HANDLE(s_), &ov_);
+        DWORD n = 0, flags = 0;
+        WSAGetOverlappedResult(s_, &ov_, &n, TRUE, &flags);
+        busy_ = false;
+    }
+
+private:
+    // The next bytes from the queue; false when it is empty.
+    bool Refill() {
+        wire_.Clear();
+        sent_ = counted_ = 0;
+        bool reply = false;
+        if (b_.TakeOut(wire_, kSendBatch, reply) == 0) return false;
+        escaped_ = !reply && b_.connection_.Mode != kModeRaw;
+        reply_ = reply;
+        if (escaped_) {
+            spare_.Clear();
+            if (!EscapeIac(wire_.Data(), wire_.Count(), spare_)) throw std::bad_alloc();
+            std::swap(wire_, spare_);
+        }
+        return true;
+    }
+    // `n` more bytes of the wire left; the caller's bytes among them are
+    // counted once they are whole (a doubled 0xFF counts once, when both
+    // halves are out).
+    bool Sent(DWORD n, int& code) {
+        if (n == 0) {  // a send that takes nothing will never take the rest
+            code = WSAECONNABORTED;
+            return false;
+        }
+        sent_ += int32_t(std::min<DWORD>(n, DWORD(wire_.Count() - sent_)));
+        if (reply_) return true;
+        if (!escaped_) {
+            b_.CountWritten(sent_ - counted_);
+            counted_ = sent_;
+            return true;
+        }
+        const uint8_t* w = wire_.Data();
+        int64_t whole = 0;
+        while (counted_ < sent_) {
+            const void* iac = std::memchr(w + counted_, telnet::kIac, size_t(sent_ - counted_));
+            const int32_t plain =
+                iac ? int32_t(static_cast<const uint8_t*>(iac) - (w + counted_)) : sent_ - counted_;
+            whole += plain;
+            counted_ += plain;
+            if (!iac || counted_ + 2 > sent_) break;
+            counted_ += 2;
+            ++whole;
+        }
+        b_.CountWritten(whole);
+        return true;
+    }
+
+    TTcpBackend& b_;
+    const SOCKET s_;
+    THandle event_;
+    WSAOVERLAPPED ov_ = {};
+    bool busy_ = false;
+    TByteBuf wire_;   // on its way out, from sent_ on
+    TByteBuf spare_;  // where the escaping is made
+    int32_t sent_ = 0;
+    int32_t counted_ = 0;  // wire bytes accounted for
+    bool reply_ = false;
+    bool escaped_ = false;
+};
+
+void TTcpBackend::Transfer(SOCKET s, HANDLE readEvent) {
+    // The buffers come first: leaving this frame cancels the operations,
+    // which are destroyed first, before the buffers go.
     uint8_t block[kReadBlock];
+    TSocketRead read(s, readEvent);
+    TSender sender(*this, s);
+    if (!sender.Valid()) {
+        if (!Stopping()) PostEnded(GetLastError());
+        return;
+    }
     // Reads of 4096 bytes are gathered while more bytes already wait in the
     // socket, and handed over when the socket runs dry or kDeliverBatch is
     // reached: a fast stream then costs one notification per batch instead
@@ -256,25 +356,45 @@ void TTcpBackend::Receive(SOCKET s, HANDLE event) {
     TByteBuf batch, replies;
     const bool telnet = connection_.Mode != kModeRaw;
     u_long ready = 0;
+    int code = 0;
+    int got = kPending;
     for (;;) {
-        int code = 0;
-        const bool broken = sendError_.load() != 0;
-        const int got = Stopping() || broken ? kWoken : ReadBlock(s, event, block, ready > 0, code);
-        if (got <= 0) {
-            if (Stopping()) return;
-            // What arrived before the end is delivered before the end is reported.
-            if (batch.Count() > 0 && !Deliver(batch.Data(), batch.Count())) return;
-            if (got == kWoken) code = sendError_.load();
-            // lParam 0 means an orderly close: a failure always carries a code.
-            PostEnded(got == 0 ? 0 : DWORD(code != 0 ? code : WSAECONNABORTED));
-            return;
+        if (Stopping()) return;
+        if (!sender.Pump(code)) break;
+        got = kPending;
+        if (!read.Busy() && (!telnet || RepliesQueued() <= kReplyCap)) {
+            if (ready > 0) {
+                got = recv(s, reinterpret_cast<char*>(block), kReadBlock, 0);
+                if (got < 0) code = WSAGetLastError();
+            } else {
+                got = read.Start(block, code);
+            }
         }
+        if (got == kPending) {
+            HANDLE waits[4] = {StopEvent(), QueueEvent()};
+            DWORD count = 2;
+            if (read.Busy()) waits[count++] = readEvent;
+            if (sender.Busy()) waits[count++] = sender.Event();
+            if (WaitForMultipleObjects(count, waits, FALSE, INFINITE) == WAIT_FAILED) {
+                code = int(GetLastError());
+                got = -1;
+                break;
+            }
+            if (sender.Finished() && !sender.Finish(code)) break;
+            if (!read.Finished()) continue;
+            got = read.Finish(code);
+        }
+        if (got <= 0) break;  // 0: the peer closed; below: `code` says why
+
         if (telnet) {
             replies.Clear();
             telnet_.Process(block, got, batch, replies);
-            // Replies go out before the data they came with is delivered; a
-            // reply that fails ends the connection at the next pass.
-            if (replies.Count() > 0) SendAll(replies.Data(), replies.Count());
+            // Replies go out before the data they came with is delivered
+            // (Pump sends them at once unless the socket is full).
+            if (replies.Count() > 0) {
+                QueueReply(replies.Data(), replies.Count());
+                if (!sender.Pump(code)) break;
+            }
         } else if (!batch.Append(block, got)) {
             // The batch cannot grow: hand over what it holds and this read as they are.
             if (!Deliver(batch.Data(), batch.Count()) || !Deliver(block, got)) return;
@@ -286,4 +406,9 @@ void TTcpBackend::Receive(SOCKET s, HANDLE event) {
             batch.Clear();
         }
     }
+    if (Stopping()) return;
+    // What arrived before the end is delivered before the end is reported.
+    if (batch.Count() > 0 && !Deliver(batch.Data(), batch.Count())) return;
+    // lParam 0 means an orderly close: a failure always carries a code.
+    PostEnded(got == 0 ? 0 : DWORD(code != 0 ? code : WSAECONNABORTED));
 }

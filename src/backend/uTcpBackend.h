@@ -6,23 +6,30 @@
 //
 // Close runs on the file manager's UI thread, so the worker never blocks where
 // the stop event cannot reach it: the connect is watched through a network
-// event (in steps of 200 ms, 50 at most) together with the stop event, and a
-// receive that has to wait is an overlapped read waited on together with the
-// stop event, then cancelled. A shut-down socket does not reliably release a
-// blocked recv (under Wine it may not at all while the peer never accepted),
-// so Close does not rely on it. While bytes are known to wait in the socket,
-// plain recv calls read them, so a fast stream costs no more than a bare
-// receive loop. The socket is closed only once the worker has ended, so the
-// worker never uses a closed handle.
+// event (in steps of 200 ms, 50 at most) together with the stop event, and
+// once connected the worker keeps at most one overlapped receive and one
+// overlapped send running, waited on together with the stop event and the
+// send queue, and cancelled when it stops. A shut-down socket does not
+// reliably release a blocked recv (under Wine it may not at all while the peer
+// never accepted), so Close does not rely on it. While bytes are known to wait
+// in the socket, plain recv calls read them, so a fast stream costs no more
+// than a bare receive loop. The socket is closed only once the worker has
+// ended, so the worker never uses a closed handle.
 //
-// Telnet replies are sent by the worker and typed data by the owner's thread;
-// both go through SendAll under one lock, so a reply never lands inside a
-// written block. Replies go out before the data they came with is delivered.
+// Sending: the worker takes up to kSendBatch of the caller's bytes from the
+// queue at a time (many small blocks go out in one send), doubles 0xFF in the
+// telnet modes, and counts the caller's bytes as they leave. A peer that reads
+// slowly only makes the send wait; there is no time limit. Telnet replies join
+// the queue behind what is queued and go out before the data they came with
+// is delivered (when the socket takes them at once, as it does unless the
+// peer has stopped reading). While more than kReplyCap of them wait, the
+// worker stops reading: a server that keeps asking but never reads is held
+// back by its own flow control.
 //
 // A send that fails on an established connection may have left part of a
 // block on the wire, so the stream is no longer what either side believes:
-// the connection ends. The worker is woken, hands over what it has read and
-// reports WM_APP+2 with the send's error code (once, like every end).
+// the connection ends. The worker hands over what it has read and reports
+// WM_APP+2 with the send's error code (once, like every end).
 #pragma once
 
 #include <winsock2.h>
@@ -41,11 +48,10 @@ constexpr int32_t kMaxPort = 65535;
 constexpr DWORD kConnectStepMs = 200;
 constexpr DWORD kConnectLimitMs = 10000;  // counted in steps: 50 select calls
 constexpr int kConnectFailed = WSAETIMEDOUT;
-// A send that cannot make progress for this long fails instead of holding the
-// owner's thread (the file manager's window) for good.
-constexpr DWORD kSendTimeoutMs = 10000;
 // Most bytes the receiver gathers from back-to-back reads before handing them over.
 constexpr int32_t kDeliverBatch = 64 * 1024;
+// Most of the caller's bytes one send carries.
+constexpr int32_t kSendBatch = 64 * 1024;
 
 class TTcpBackend : public TBackend {
 public:
@@ -54,41 +60,25 @@ public:
 
     bool Open(std::u16string& error) override;
     bool Close() override;
-    bool Write(const uint8_t* data, int32_t length) override;
     bool IsRemoteEcho() override;
-
-    // Sends the whole block under the send lock; false without a socket or
-    // when a send fails.
-    bool SendAll(const uint8_t* data, int32_t length);
 
     const TConnInfo& Connection() const { return connection_; }
 
 private:
+    class TSender;
+
     static DWORD WINAPI WorkerProc(LPVOID self);
     void Run();
     bool Resolve(sockaddr_in& address);
     bool Connect(SOCKET s, const sockaddr_in& address, HANDLE event);
-    void Receive(SOCKET s, HANDLE event);
-    // One read into `block`: a plain recv when bytes are known to wait,
-    // otherwise an overlapped read waited on with the stop and broken events.
-    // The count read, 0 for an orderly close by the peer, -1 with `code` set
-    // on a failure, kWoken when the stop or broken event ended the wait.
-    int ReadBlock(SOCKET s, HANDLE event, uint8_t* block, bool bytesWait, int& code);
-    static constexpr int kWoken = -2;
+    // Receives and sends until the connection ends or the backend stops.
+    void Transfer(SOCKET s, HANDLE readEvent);
 
     const TConnInfo connection_;
-    // Written by the worker when it creates the socket, read by the owner's
-    // Close and Write.
+    // Written by the worker when it creates the socket, taken by Close once
+    // the worker has ended.
     std::atomic<SOCKET> socket_{INVALID_SOCKET};
     TTelnetFilter telnet_;
-    CRITICAL_SECTION sendLock_;
-    // Set by the worker once the connection is established: only then does a
-    // failed send end it.
-    std::atomic<bool> connected_{false};
-    // The error code of the first send that failed on the established
-    // connection; brokenEvent_ (manual reset) wakes the worker to report it.
-    std::atomic<int> sendError_{0};
-    HANDLE brokenEvent_ = nullptr;
 };
 
 // Starts Windows Sockets 2.2 once per process; false when it cannot start.

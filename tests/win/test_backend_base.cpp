@@ -1,5 +1,6 @@
 // The backend base: hand-over of received bytes, the three messages, the
-// worker's life cycle with its abandon rule, and back-pressure at the cap.
+// worker's life cycle with its abandon rule, back-pressure at the cap, and the
+// send queue between the owner's Write and the worker.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -27,8 +28,11 @@ public:
         error.clear();
         return StartWorker(&TProbeBackend::Proc);
     }
-    bool Close() override { return StopWorker(); }
-    bool Write(const uint8_t*, int32_t) override { return true; }
+    bool Close() override {
+        if (!StopWorker()) return false;
+        DropQueue();
+        return true;
+    }
 
     // This many posts are refused, as the system does when the owner's queue is full.
     std::atomic<int> RefusePosts{0};
@@ -39,10 +43,15 @@ public:
     }
 
     // The test plays the worker directly where no thread is needed.
+    using TBackend::CountWritten;
     using TBackend::Deliver;
+    using TBackend::PostConnected;
     using TBackend::PostEnded;
+    using TBackend::QueueEvent;
+    using TBackend::QueueReply;
     using TBackend::StopEvent;
     using TBackend::Stopping;
+    using TBackend::TakeOut;
 
 private:
     static DWORD WINAPI Proc(LPVOID p) {
@@ -307,4 +316,61 @@ TEST(BackendBase, WorkerFaultsStillReachTheOwner) {
     owner.PumpFor(100);
     EXPECT_EQ(owner.Count(WM_KL_ENDED), 1);
     CloseHandle(seen);
+}
+
+// Blocks wait in the queue until the worker writes them, in pieces that
+// ignore block edges; a telnet reply queued meanwhile goes out between blocks
+// and is not counted; beyond the cap a Write is refused; Close drops the rest.
+TEST(BackendBase, SendQueueKeepsOrderHoldsItsCapAndDropsOnClose) {
+    TOwnerWindow owner;
+    TProbeBackend b(owner.Handle(), 17);
+    auto write = [&](const std::string& s) {
+        return b.Write(reinterpret_cast<const uint8_t*>(s.data()), int32_t(s.size()));
+    };
+    EXPECT_FALSE(write("x")) << "no line, nothing queued";
+    HANDLE go = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::string wire;  // replies in [ ]
+    std::atomic<int> rounds{0};
+    b.Work = [&](TProbeBackend& self) {
+        self.PostConnected();
+        const HANDLE waits[2] = {self.StopEvent(), go};
+        for (; WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1; ++rounds) {
+            if (rounds == 0) self.QueueReply(reinterpret_cast<const uint8_t*>("rep"), 3);
+            TByteBuf piece;
+            for (bool reply = false; rounds > 0 && self.TakeOut(piece, 700, reply) > 0;) {
+                wire += reply ? "[" + Str(piece) + "]" : Str(piece);
+                if (!reply) self.CountWritten(piece.Count());
+                piece.Clear();
+            }
+        }
+    };
+    struct TCloser {
+        TProbeBackend& b;
+        ~TCloser() { b.Close(); }
+    } closer{b};
+    std::u16string error;
+    ASSERT_TRUE(b.Open(error));
+    ASSERT_TRUE(owner.WaitFor(WM_KL_CONNECTED, 5000));
+
+    std::string sent = std::string(1000, 'A') + std::string(1000, 'B');
+    ASSERT_TRUE(write(sent.substr(0, 1000)) && write(sent.substr(1000)));
+    SetEvent(go);  // the reply joins the queue
+    ASSERT_TRUE(owner.PumpUntil([&] { return rounds == 1; }, 5000));
+    int accepted = 0;
+    for (std::string block(100000, 'a'); accepted < 20 && write(block); ++accepted) sent += block;
+    EXPECT_EQ(accepted, 11) << "refused only while more than 1 MiB waits";
+    EXPECT_EQ(b.QueuedCount(), int32_t(sent.size()));
+    EXPECT_EQ(b.WrittenCount(), 0);
+
+    SetEvent(go);  // written out
+    ASSERT_TRUE(owner.PumpUntil([&] { return rounds == 2; }, 10000));
+    EXPECT_TRUE(wire == sent.substr(0, 2000) + "[rep]" + sent.substr(2000))
+        << "the reply is not between the blocks it was queued between";
+    EXPECT_EQ(b.WrittenCount(), int64_t(sent.size())) << "replies are not the caller's bytes";
+    EXPECT_EQ(b.QueuedCount(), 0);
+    EXPECT_TRUE(write("left behind")) << "drained, the queue takes blocks again";
+    EXPECT_TRUE(b.Close());
+    EXPECT_EQ(b.QueuedCount(), 0) << "Close drops what still waits";
+    EXPECT_FALSE(write("x")) << "no worker, nothing queued";
+    CloseHandle(go);
 }

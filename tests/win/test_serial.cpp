@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "backend/uSerialBackend.h"
 #include "backend/uSerialDcb.h"
 #include "owner_window.h"
+#include "send_fill.h"
 #include "wintest.h"
 
 using kltest::TOwnerWindow;
@@ -203,6 +205,23 @@ struct TPatternCheck {
     }
 };
 
+// The port opens on a thread of its own: the first WM_APP+3 or WM_APP+2 of
+// connection `number` tells how it went (Msg 0: neither came in time).
+kltest::TOwnerEvent AwaitOpen(TOwnerWindow& owner, uint32_t number, DWORD timeoutMs = 10000) {
+    kltest::TOwnerEvent outcome = {};
+    owner.PumpUntil(
+        [&] {
+            for (const auto& e : owner.Events())
+                if (e.WParam == number && (e.Msg == WM_KL_CONNECTED || e.Msg == WM_KL_ENDED)) {
+                    outcome = e;
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return outcome;
+}
+
 std::unique_ptr<TSerialBackend> OpenBackend(TOwnerWindow& owner, const std::u16string& port,
                                             uint32_t number,
                                             const TSessionSettings& settings = {}) {
@@ -213,7 +232,33 @@ std::unique_ptr<TSerialBackend> OpenBackend(TOwnerWindow& owner, const std::u16s
         return nullptr;
     }
     EXPECT_TRUE(error.empty());
+    const kltest::TOwnerEvent e = AwaitOpen(owner, number);
+    if (e.Msg != WM_KL_CONNECTED) {
+        ADD_FAILURE() << Narrow(port) << " did not open: "
+                      << (e.Msg ? Narrow(backend->EndText(DWORD(e.LParam))) : "no answer");
+        return nullptr;
+    }
     return backend;
+}
+
+// The text a failed open of `port` ends with, through WM_APP+2 and EndText.
+std::string OpenFailure(TOwnerWindow& owner, const std::u16string& port, uint32_t number,
+                        const TSessionSettings& settings = {}) {
+    TSerialBackend backend(owner.Handle(), number, port, settings);
+    std::u16string error;
+    EXPECT_TRUE(backend.Open(error)) << "only a claimed port fails at once: " << Narrow(error);
+    const kltest::TOwnerEvent e = AwaitOpen(owner, number);
+    EXPECT_EQ(e.Msg, WM_KL_ENDED) << Narrow(port);
+    EXPECT_NE(e.LParam, 0) << "a failed open never reads as an orderly close";
+    EXPECT_FALSE(backend.IsOpen());
+    EXPECT_EQ(backend.EndText(DWORD(e.LParam) + 1), u"") << "the text is for the posted code only";
+    const std::string text = Narrow(backend.EndText(DWORD(e.LParam)));
+    EXPECT_TRUE(backend.Close());
+    return text;
+}
+
+bool WriteText(TBackend& b, const std::string& s) {
+    return b.Write(reinterpret_cast<const uint8_t*>(s.data()), int32_t(s.size()));
 }
 
 // Line settings as a second handle on the same port reads them. Wine lets a
@@ -259,7 +304,7 @@ TEST(SerialBackend, BytesBothWaysThenCloseReleasesThePort) {
     EXPECT_EQ(got->WParam, WPARAM(7));
     EXPECT_EQ(got->LParam, 0);
 
-    ASSERT_TRUE(backend->Write(reinterpret_cast<const uint8_t*>(all.data()), 256));
+    ASSERT_TRUE(WriteText(*backend, all));
     EXPECT_EQ(device.Read(256, 10000), all) << "backend -> device";
 
     // A block far larger than the driver queues goes out whole while the
@@ -268,12 +313,13 @@ TEST(SerialBackend, BytesBothWaysThenCloseReleasesThePort) {
     for (size_t i = 0; i < big.size(); ++i) big[i] = char(PatternByte(int64_t(i)));
     std::string echoed;
     std::thread reader([&] { echoed = device.Read(big.size(), 30000); });
-    const bool wrote =
-        backend->Write(reinterpret_cast<const uint8_t*>(big.data()), int32_t(big.size()));
+    const bool wrote = WriteText(*backend, big);
     reader.join();
     EXPECT_TRUE(wrote);
     EXPECT_EQ(echoed.size(), big.size());
     EXPECT_TRUE(echoed == big) << "the 64 KiB block arrived altered";
+    EXPECT_TRUE(owner.PumpUntil([&] { return backend->WrittenCount() == 256 + 65536; }, 10000))
+        << "counted as written: " << backend->WrittenCount();
     // The reader lived through a write that had to wait (Wine times the
     // pending read out meanwhile).
     ASSERT_TRUE(device.Write("alive"));
@@ -297,10 +343,10 @@ TEST(SerialBackend, BytesBothWaysThenCloseReleasesThePort) {
     std::printf("[ info ] Close with the reader waiting took %.1f ms\n", closeMs);
     owner.PumpFor(100);
     EXPECT_EQ(owner.Count(WM_KL_ENDED), 0) << "a closed port reports no end";
-    EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 0) << "a serial port never posts WM_APP+3";
+    EXPECT_EQ(owner.Count(WM_KL_CONNECTED), 1) << "one WM_APP+3, once the port was open";
 
     EXPECT_FALSE(backend->IsOpen());
-    EXPECT_FALSE(backend->Write(reinterpret_cast<const uint8_t*>("late"), 4));
+    EXPECT_FALSE(WriteText(*backend, "late"));
     EXPECT_TRUE(backend->Write(reinterpret_cast<const uint8_t*>("late"), 0));
     EXPECT_EQ(backend->ModemStatus(), 0u);
     EXPECT_TRUE(backend->Close()) << "a second Close finds nothing to stop";
@@ -380,31 +426,17 @@ TEST(SerialBackend, OpenFailuresExplainThemselvesAndLeaveNothingOpen) {
     TOwnerWindow owner;
     std::u16string error;
 
-    // No such port (COM250 has no device behind it in the test prefix).
-    {
-        TSerialBackend missing(owner.Handle(), 1, u"COM250", {});
-        EXPECT_FALSE(missing.Open(error));
-        EXPECT_EQ(Narrow(error), "Port not found");
-        EXPECT_FALSE(missing.IsOpen());
-        EXPECT_TRUE(missing.Close()) << "no worker was started";
-        TSerialBackend empty(owner.Handle(), 2, u"", {});
-        EXPECT_FALSE(empty.Open(error));
-        EXPECT_FALSE(error.empty()) << "an empty port name needs an explanation too";
-        // A name with a path in it fails as ERROR_PATH_NOT_FOUND.
-        TSerialBackend nested(owner.Handle(), 2, u"COM250\\x", {});
-        EXPECT_FALSE(nested.Open(error));
-        EXPECT_EQ(Narrow(error), "Port not found");
-    }
+    // No such port (COM250 has no device behind it in the test prefix), found
+    // on the opener's thread and told through WM_APP+2.
+    EXPECT_EQ(OpenFailure(owner, u"COM250", 1), "Port not found");
+    EXPECT_NE(OpenFailure(owner, u"", 2), "") << "an empty port name needs an explanation too";
+    // A name with a path in it fails as ERROR_PATH_NOT_FOUND.
+    EXPECT_EQ(OpenFailure(owner, u"COM250\\x", 12), "Port not found");
 
     // The system refuses access to the port.
     TPair denied;
     ASSERT_TRUE(FindPair("denied", denied));
-    {
-        TSerialBackend refused(owner.Handle(), 2, denied.App, {});
-        EXPECT_FALSE(refused.Open(error));
-        EXPECT_EQ(Narrow(error), "Access denied (port in use?)");
-        EXPECT_FALSE(refused.IsOpen());
-    }
+    EXPECT_EQ(OpenFailure(owner, denied.App, 13), "Access denied (port in use?)");
 
     // The port is taken by another terminal, named in any letter case.
     auto first = OpenBackend(owner, pair.App, 3);
@@ -435,13 +467,10 @@ TEST(SerialBackend, OpenFailuresExplainThemselvesAndLeaveNothingOpen) {
     TSessionSettings bad;
     bad.DataBits = 9;
     {
-        TSerialBackend backend(owner.Handle(), 6, pair.App, bad);
-        EXPECT_FALSE(backend.Open(error));
-        const std::string text = Narrow(error);
+        const std::string text = OpenFailure(owner, pair.App, 6, bad);
         const std::string prefix = "Invalid port settings: ";
         EXPECT_EQ(text.substr(0, prefix.size()), prefix) << text;
         EXPECT_GT(text.size(), prefix.size()) << "the system's reason is missing";
-        EXPECT_FALSE(backend.IsOpen());
     }
     auto after = OpenBackend(owner, pair.App, 9);
     ASSERT_TRUE(after) << "a refused configuration left the port open";
@@ -551,8 +580,7 @@ TEST(SerialBackend, DeviceVanishingEndsTheWorkerWithAnErrorCode) {
     EXPECT_EQ(owner.Received(), "last words");
     EXPECT_EQ(owner.Count(WM_KL_ENDED), 1) << "the end is reported once";
 
-    EXPECT_FALSE(backend->Write(reinterpret_cast<const uint8_t*>("anyone?"), 7))
-        << "a write to a vanished device reported success";
+    EXPECT_FALSE(WriteText(*backend, "anyone?")) << "a write to a vanished device was queued";
     const double t1 = NowMs();
     EXPECT_TRUE(backend->Close());
     EXPECT_LT(NowMs() - t1, 2000.0) << "the worker had ended already";
@@ -635,45 +663,78 @@ TEST(SerialBackend, CloseIsPromptWhileTheReaderWaitsForAStalledOwner) {
     writer.Stop();
 }
 
-TEST(SerialBackend, WriteTheDeviceDoesNotTakeFailsAfterItsTimeLimit) {
+// A device that does not read holds the line back: what is queued waits for
+// it as long as the connection lives, and arrives whole once it reads.
+TEST(SerialBackend, QueuedWritesWaitForTheDeviceAndArriveWhole) {
     TPair pair;
     ASSERT_TRUE(FindPair("clog", pair));
     TOwnerWindow owner;
+    TDeviceEnd device(pair.Device);  // not reading for now
+    ASSERT_TRUE(device.Valid());
     auto backend = OpenBackend(owner, pair.App, 51);
     ASSERT_TRUE(backend);
     owner.DrainFrom(backend.get());
 
-    // Nobody reads the device end: once the pty and socat buffers are full
-    // the write cannot finish.
-    std::string block(4 * 1024 * 1024, 'w');
+    // 1 MiB and a 4095-byte line, then more until the line holds them back.
+    std::string sent;
+    auto queue = [&](size_t n) {
+        std::string block(n, '\0');
+        for (size_t i = 0; i < n; ++i) block[i] = char(PatternByte(int64_t(sent.size() + i)));
+        const bool ok = WriteText(*backend, block);
+        if (ok) sent += block;
+        return ok;
+    };
     const double t0 = NowMs();
-    const bool ok =
-        backend->Write(reinterpret_cast<const uint8_t*>(block.data()), int32_t(block.size()));
-    const double took = NowMs() - t0;
-    EXPECT_FALSE(ok) << "a write the device never took reported success";
-    EXPECT_LT(took, 30000.0);
-    std::printf("[ info ] stuck write gave up after %.0f ms\n", took);
+    EXPECT_TRUE(queue(1 << 20));
+    EXPECT_TRUE(queue(4095));
+    EXPECT_LT(NowMs() - t0, 1000.0) << "a Write waited on the line";
+    EXPECT_LT(kltest::FillUntilHeld(owner, *backend, sent, &PatternByte), 1000u);
+    EXPECT_FALSE(queue(1)) << "more than 1 MiB waits, yet the queue took more";
+    owner.PumpFor(1000);
+    EXPECT_EQ(owner.Count(WM_KL_ENDED), 0) << "a device that holds the line is no fault";
+    EXPECT_LT(backend->WrittenCount(), int64_t(sent.size()));
 
-    // The reader is not held up by the abandoned write.
+    const std::string got = device.Read(sent.size(), 60000);
+    EXPECT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent) << "bytes lost, doubled or reordered";
+    ASSERT_TRUE(owner.PumpUntil([&] { return backend->QueuedCount() == 0; }, 10000));
+    EXPECT_EQ(backend->WrittenCount(), int64_t(sent.size()));
+    EXPECT_TRUE(queue(100)) << "drained, the queue takes blocks again";
+    EXPECT_EQ(device.Read(100, 10000), sent.substr(sent.size() - 100));
+
+    // Close while the device holds a full queue back.
+    EXPECT_TRUE(queue(1 << 20));
+    owner.PumpFor(300);
     const double t1 = NowMs();
     EXPECT_TRUE(backend->Close());
-    EXPECT_LT(NowMs() - t1, 2000.0);
+    EXPECT_LT(NowMs() - t1, 1000.0) << "Close waited for the line";
+    EXPECT_EQ(backend->QueuedCount(), 0);
+    EXPECT_EQ(owner.Count(WM_KL_ENDED), 0);
+    while (!device.Read(1 << 20, 300).empty()) {  // no stale bytes for the next user of the pair
+    }
 }
 
 namespace {
 
-// Records the pieces a write goes out in, and fails the one numbered FailAt.
+// Records the pieces the worker writes.
 class TPieceProbe : public TSerialBackend {
 public:
     using TSerialBackend::TSerialBackend;
-    std::vector<DWORD> Pieces;
-    size_t FailAt = SIZE_MAX;
+    ~TPieceProbe() override { Close(); }  // no piece may reach a half-destroyed probe
+    std::vector<int32_t> Pieces() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return std::exchange(pieces_, {});
+    }
 
 protected:
-    bool WritePiece(const uint8_t* data, DWORD length) override {
-        Pieces.push_back(length);
-        return Pieces.size() - 1 != FailAt && TSerialBackend::WritePiece(data, length);
+    void PieceStarting(int32_t length) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        pieces_.push_back(length);
     }
+
+private:
+    std::mutex lock_;
+    std::vector<int32_t> pieces_;
 };
 
 }  // namespace
@@ -691,17 +752,94 @@ TEST(SerialBackend, SlowLineWritesGoOutInPiecesOfAboutOneSecond) {
     TPieceProbe b(owner.Handle(), 61, pair.App, line);
     std::u16string error;
     ASSERT_TRUE(b.Open(error)) << Narrow(error);
-    const std::string text(100, 'x');  // 3.3 s of line time, past the 2 s limit of one write
-    EXPECT_TRUE(b.Write(reinterpret_cast<const uint8_t*>(text.data()), 100));
-    EXPECT_EQ(b.Pieces, (std::vector<DWORD>{30, 30, 30, 10}));
+    ASSERT_EQ(AwaitOpen(owner, 61).Msg, WM_KL_CONNECTED);
+    const std::string text(100, 'x');  // 3.3 s of line time
+    EXPECT_TRUE(WriteText(b, text));
     EXPECT_EQ(device.Read(100, 5000), text);
+    EXPECT_EQ(b.Pieces(), (std::vector<int32_t>{30, 30, 30, 10}));
 
     line.DataBits = 7, line.Parity = 2, line.StopBits = 1;  // 10.5 bits: 28 a second
     ASSERT_TRUE(b.ApplySettings(line));
-    b.Pieces.clear();
-    b.FailAt = 1;
-    EXPECT_FALSE(b.Write(reinterpret_cast<const uint8_t*>(text.data()), 100));
-    EXPECT_EQ(b.Pieces, (std::vector<DWORD>{28, 28})) << "the write went on after a failure";
-    EXPECT_EQ(device.Read(100, 1000).size(), 28u);
+    EXPECT_TRUE(WriteText(b, text));
+    EXPECT_EQ(device.Read(100, 5000).size(), 100u);
+    EXPECT_EQ(b.Pieces(), (std::vector<int32_t>{28, 28, 28, 16}));
+    EXPECT_EQ(b.WrittenCount(), 200);
     EXPECT_TRUE(b.Close());
+}
+
+namespace {
+
+HANDLE gOpenRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// A port that takes up to 5 s to open, until the test lets it go on.
+void StallOpen() { WaitForSingleObject(gOpenRelease, 5000); }
+
+}  // namespace
+
+// A Bluetooth or USB adapter can take seconds to open: the owner's thread
+// never waits for it, and a Close meanwhile leaves the open to finish alone.
+TEST(SerialBackend, SlowOpenRunsOffTheOwnersThreadAndCloseLeavesItBehind) {
+    TPair pair;
+    ASSERT_TRUE(FindPair("general", pair));
+    TSerialBackend::OpenStallHook = &StallOpen;
+    struct TUnhook {
+        ~TUnhook() {
+            SetEvent(gOpenRelease);
+            TSerialBackend::OpenStallHook = nullptr;
+        }
+    } unhook;
+    ResetEvent(gOpenRelease);
+    TOwnerWindow owner;
+    TSessionSettings s;  // 115200, no flow control
+    auto b = std::make_unique<TSerialBackend>(owner.Handle(), 301, pair.App, s);
+    std::u16string error;
+    double t0 = NowMs();
+    ASSERT_TRUE(b->Open(error));
+    EXPECT_LT(NowMs() - t0, 1000.0) << "Open waited for the port";
+    // Line changes while opening are kept for the port.
+    s.Baud = 9600;
+    s.Flow = kFlowXonXoff;
+    EXPECT_FALSE(b->ApplySettings(s)) << "not open yet";
+    b->SetDtr(true);
+    b->SetRts(false);
+    EXPECT_EQ(b->ModemStatus(), 0u);
+    EXPECT_FALSE(b->IsOpen());
+    EXPECT_FALSE(WriteText(*b, "early")) << "nothing is queued before the line is up";
+    owner.PumpFor(300);
+    EXPECT_TRUE(owner.Events().empty()) << "the port reported something while opening";
+    SetEvent(gOpenRelease);
+    EXPECT_EQ(AwaitOpen(owner, 301).Msg, WM_KL_CONNECTED);
+    EXPECT_TRUE(b->IsOpen());
+    DCB line;
+    if (ReadLine(pair.App, line)) {
+        EXPECT_EQ(line.BaudRate, 9600u) << "the settings applied while opening were lost";
+        EXPECT_TRUE(line.fOutX && line.fInX);
+    }
+    EXPECT_TRUE(b->Close());
+
+    // Close during the stall is prompt and reports nothing; the port stays
+    // claimed until the stalled open has finished and closed it.
+    ResetEvent(gOpenRelease);
+    b = std::make_unique<TSerialBackend>(owner.Handle(), 302, pair.App, TSessionSettings{});
+    ASSERT_TRUE(b->Open(error));
+    owner.PumpFor(100);
+    t0 = NowMs();
+    EXPECT_TRUE(b->Close());
+    EXPECT_LT(NowMs() - t0, 1000.0) << "Close waited for the stalled open";
+    b.reset();
+    TSerialBackend meanwhile(owner.Handle(), 303, pair.App, {});
+    EXPECT_FALSE(meanwhile.Open(error));
+    EXPECT_EQ(Narrow(error), "Access denied (port in use?)");
+    SetEvent(gOpenRelease);
+    std::unique_ptr<TSerialBackend> later;
+    EXPECT_TRUE(owner.PumpUntil(
+        [&] {
+            later = std::make_unique<TSerialBackend>(owner.Handle(), 304, pair.App, s);
+            return later->Open(error);
+        },
+        10000))
+        << "the stalled open never let go of the port";
+    EXPECT_EQ(AwaitOpen(owner, 304).Msg, WM_KL_CONNECTED);
+    EXPECT_TRUE(later->Close());
+    owner.PumpFor(100);
+    for (const auto& e : owner.Events()) EXPECT_NE(e.WParam, WPARAM(302)) << "closed while opening";
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "backend/uTcpBackend.h"
 #include "loopback_peer.h"
 #include "owner_window.h"
+#include "send_fill.h"
 
 using kltest::TOwnerWindow;
 using namespace kltest::loopback;
@@ -508,7 +510,10 @@ TEST(Tcp, BackPressureWhileTheOwnerStalls) {
     }
 }
 
-TEST(Tcp, WriteToAPeerThatNeverReadsFailsInsteadOfHanging) {
+// A peer that stops reading is no fault: the caller's bytes wait in the queue
+// (refused beyond its cap) and the caller is never held up. Close while the
+// send is blocked is prompt and drops the queue.
+TEST(Tcp, PeerThatStopsReadingHoldsTheQueueNotTheCaller) {
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     TPeer peer([release](SOCKET) { WaitForSingleObject(release, 60000); });
     TOwnerWindow owner;
@@ -517,28 +522,107 @@ TEST(Tcp, WriteToAPeerThatNeverReadsFailsInsteadOfHanging) {
     std::u16string error;
     ASSERT_TRUE(b.Open(error));
     ASSERT_TRUE(owner.WaitFor(WM_KL_CONNECTED, 5000));
-
-    std::atomic<int> result{-1};
+    std::string sent;
+    EXPECT_LT(kltest::FillUntilHeld(owner, b, sent, &Pattern), 1000u) << "a Write waited";
+    EXPECT_FALSE(WriteText(b, "x")) << "more than 1 MiB waits, yet the queue took more";
+    owner.PumpFor(1000);
+    EXPECT_EQ(owner.Count(WM_KL_ENDED), 0) << "a peer that reads slowly is no fault";
+    EXPECT_LT(b.WrittenCount(), int64_t(sent.size()));
     const ULONGLONG t0 = Now();
-    std::thread writer([&] {
-        const std::string big(64 << 20, 'w');
-        result = WriteText(b, big) ? 1 : 0;
-    });
-    const bool returned = owner.PumpUntil([&] { return result >= 0; }, kSendTimeoutMs + 20000);
-    // Part of the block may be on the wire: the connection ends at once,
-    // while the peer is still there to keep it open.
-    const bool ended = owner.WaitFor(WM_KL_ENDED, 5000);
-    SetEvent(release);  // the peer's end closes; a send still blocked fails now
-    writer.join();
-    EXPECT_TRUE(returned) << "Write was still blocked after " << (Now() - t0) << " ms";
-    EXPECT_EQ(result, 0) << "a write that could not be sent must report failure";
-    ASSERT_TRUE(ended) << "a failed send left the connection open";
-    EXPECT_NE(owner.Last(WM_KL_ENDED)->LParam, 0) << "a failed send reads as an orderly close";
-    owner.PumpFor(300);
-    EXPECT_EQ(owner.Count(WM_KL_ENDED), 1) << "the end is reported once";
     EXPECT_TRUE(b.Close());
+    EXPECT_LT(Now() - t0, 1000u) << "Close waited for the blocked send";
+    EXPECT_EQ(b.QueuedCount(), 0) << "Close drops what still waits";
+    SetEvent(release);
     peer.Join();
     CloseHandle(release);
+}
+
+namespace {
+
+// The bytes a telnet client sent, split into the caller's data (0xFF
+// undoubled) and the payload offsets at which each reply began.
+struct TTelnetWire {
+    std::string Data;
+    std::vector<size_t> RepliesAt;
+    explicit TTelnetWire(const std::string& wire) {
+        for (size_t i = 0; i < wire.size(); ++i) {
+            if (uint8_t(wire[i]) != 0xFF) {
+                Data += wire[i];
+            } else if (i + 1 < wire.size() && uint8_t(wire[i + 1]) == 0xFF) {
+                Data += wire[++i];
+            } else {
+                RepliesAt.push_back(Data.size());
+                if (i + 1 < wire.size() && uint8_t(wire[i + 1]) == 0xFA)  // SB ... IAC SE
+                    i = wire.find("\xFF\xF0", i + 2) + 1;
+                else
+                    i += 2;  // WILL option
+            }
+        }
+    }
+};
+
+}  // namespace
+
+// A telnet server that reads slowly and keeps asking for the terminal type
+// while the caller's blocks go out: each reply goes between two blocks,
+// 0xFF is doubled on the wire only, the Tx count is the caller's bytes, and
+// the slow reader gets everything in order.
+TEST(Tcp, SlowTelnetPeerGetsEveryBlockWithRepliesOnlyBetweenThem) {
+    constexpr int kBlocks = 24, kAsks = 6;
+    std::vector<std::string> blocks;
+    std::string payload;
+    std::set<size_t> edges = {0};
+    size_t wireSize = 3 + kAsks * 11;  // WILL TERMINAL-TYPE, then "IS XTERM" per ask
+    for (int i = 0; i < kBlocks; ++i) {
+        std::string block(size_t(40000 + 1000 * i), '\0');
+        for (size_t k = 0; k < block.size(); ++k)
+            block[k] = char(Pattern(int64_t(payload.size() + k)));
+        payload += block;
+        edges.insert(payload.size());
+        wireSize += block.size() + size_t(std::count(block.begin(), block.end(), '\xFF'));
+        blocks.push_back(std::move(block));
+    }
+    std::string wire;
+    TPeer peer([&](SOCKET c) {
+        SendText(c, "\xFF\xFD\x18");  // DO TERMINAL-TYPE
+        char buf[16384];
+        for (int asked = 0; wire.size() < wireSize;) {
+            const int k = recv(c, buf, sizeof buf, 0);
+            if (k <= 0) break;
+            wire.append(buf, size_t(k));
+            if (asked < kAsks && wire.size() > size_t(asked + 1) * 120000) {
+                SendText(c, "\xFF\xFA\x18\x01\xFF\xF0");  // SB TERMINAL-TYPE SEND
+                ++asked;
+            }
+            Sleep(20);
+        }
+    });
+    TOwnerWindow owner;
+    TTcpBackend b(owner.Handle(), 91, Conn(peer.Port(), kModeTelnet));
+    TCloseOnExit closer{b};
+    std::u16string error;
+    ASSERT_TRUE(b.Open(error));
+    ASSERT_TRUE(owner.WaitFor(WM_KL_CONNECTED, 5000));
+    // About one block waits at a time, so replies have edges to go between.
+    size_t next = 0;
+    EXPECT_TRUE(owner.PumpUntil(
+        [&] {
+            if (next < blocks.size() && b.QueuedCount() < 20000 && WriteText(b, blocks[next]))
+                ++next;
+            return next == blocks.size() && b.QueuedCount() == 0;
+        },
+        60000))
+        << next << " blocks queued, " << b.QueuedCount() << " bytes wait";
+    EXPECT_EQ(b.WrittenCount(), int64_t(payload.size())) << "counts only the caller's bytes";
+    peer.Join();
+    EXPECT_EQ(wire.size(), wireSize);
+    const TTelnetWire parsed(wire);
+    EXPECT_TRUE(parsed.Data == payload) << "the caller's bytes arrived altered";
+    ASSERT_EQ(parsed.RepliesAt.size(), size_t(1 + kAsks));
+    EXPECT_LT(parsed.RepliesAt[1], payload.size()) << "no reply came while blocks went out";
+    for (size_t at : parsed.RepliesAt)
+        EXPECT_TRUE(edges.count(at)) << "a reply inside a block, at " << at;
+    EXPECT_TRUE(b.Close());
 }
 
 TEST(Tcp, CloseIsPromptWhateverThePeerDoes) {
