@@ -1,5 +1,6 @@
 #include "plugin/uPlugin.h"
 
+#include "base/uBarrier.h"
 #include "base/uWin.h"
 #include "plugin/uDescriptor.h"
 #include "plugin/uDescriptorFile.h"
@@ -15,11 +16,7 @@ namespace {
 // listing or a conversion becomes the export's failure result instead.
 template <class R, class F>
 R Guarded(R failure, F&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return failure;
-    }
+    return ::Guarded([&]() -> R { return body(); }, [](TFault) {}, failure);
 }
 
 // Marks the empty window shown for the manage entry, so ListCloseWindow

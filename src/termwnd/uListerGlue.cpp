@@ -31,7 +31,14 @@ HWND OpenEmbeddedTerminal(HWND lister, int32_t kind, const std::u16string& targe
     if (!lister || !IsWindow(lister)) return nullptr;
     TTermWindow* term = CreateEmbeddedTerminal(lister);
     if (!term) return nullptr;
-    term->OpenSession(kind, target, display, connection, OpenModeOf(lister));
+    // Failing half-way must leave nothing behind in the lister: no child
+    // window, no object.
+    try {
+        term->OpenSession(kind, target, display, connection, OpenModeOf(lister));
+    } catch (...) {
+        CloseEmbeddedTerminal(term->MainWindow());
+        throw;
+    }
     return term->MainWindow();
 }
 

@@ -18,6 +18,7 @@
 
 #include "backend/uSerialBackend.h"
 #include "backend/uTcpBackend.h"
+#include "base/uBarrier.h"
 #include "base/uText.h"
 #include "i18n/uI18n.h"
 #include "settings/uSettings.h"
@@ -54,7 +55,14 @@ std::u16string ErrorReason(DWORD code) {
 
 }  // namespace
 
+TTermBudgetPool& KeptSessionPool() {
+    static TTermBudgetPool pool(kKeptLineBudget);
+    return pool;
+}
+
 std::vector<std::unique_ptr<TSessionData>>& SessionStore() {
+    // The pool first, so that it outlives the models that count in it.
+    KeptSessionPool();
     static std::vector<std::unique_ptr<TSessionData>> store;
     return store;
 }
@@ -111,6 +119,7 @@ void TTermWindow::OpenSession(int32_t kind, const std::u16string& target,
     SetTarget(kind, target, displayName, connection);
     settings_ = LoadSessionSettings(section_);
     AcquireSession(settings_.HistoryOn, settings_.HistoryLines);
+    if (faultProbe_) faultProbe_(TFaultSite::Open);
     ShowSettings();
     ApplyModelOptions();
     modemStatus_ = -1;
@@ -152,7 +161,10 @@ void TTermWindow::AcquireSession(bool historyOn, int32_t historyLines) {
         if (session_->Model->HistoryLines() != historyLines)
             session_->Model->SetHistoryLines(historyLines);
     } else {
-        while (store.size() >= kKeptSessions) {
+        // Room for one more: a free place, and a whole session's budget to
+        // spare in the shared one.
+        TTermBudgetPool& pool = KeptSessionPool();
+        while (store.size() >= kKeptSessions || !pool.Fits(kTermLineBudget)) {
             auto oldest = store.end();
             for (auto it = store.begin(); it != store.end(); ++it)
                 if (!(*it)->Owner &&
@@ -164,6 +176,7 @@ void TTermWindow::AcquireSession(bool historyOn, int32_t historyLines) {
         store.push_back(std::make_unique<TSessionData>(section_, historyLines));
         session_ = store.back().get();
         session_->Kept = true;
+        session_->Model->SetBudgetPool(&pool);
     }
     if (session_->Kept) {
         session_->Owner = this;
@@ -212,12 +225,10 @@ void TTermWindow::Connect() {
         UpdateConnectCaption();
         return;
     }
-    AttachBackend(std::move(backend), kind_ == 0);
-    if (kind_ == 0)
-        SetStatus(TrFmt("status.connected_parameters", u"{0} - connected ({1})",
-                        {displayName_, ParametersText(settings_)}));
-    else
-        SetStatus(TrFmt("status.connecting", u"{0} - connecting\u2026", {displayName_}));
+    // Ports and connections alike come up on the worker (a Bluetooth or USB
+    // port can take seconds to open); WM_APP+3 or WM_APP+2 tells how it went.
+    AttachBackend(std::move(backend), false);
+    SetStatus(TrFmt("status.connecting", u"{0} - connecting\u2026", {displayName_}));
 }
 
 void TTermWindow::ToggleConnection() {
@@ -239,12 +250,19 @@ void TTermWindow::ReconnectIfDue() {
 
 // --- Backend messages ---
 
+void TTermWindow::FeedModel(const void* bytes, int32_t count) {
+    const int64_t firstLine = model_->FirstLineNumber(), rawBase = model_->RawBase();
+    model_->Feed(bytes, count);
+    FollowLeavingRows(firstLine, rawBase);
+}
+
 void TTermWindow::DrainReceived() {
     receiveBuffer_.Clear();
     backend_->TakeReceived(receiveBuffer_);
     if (receiveBuffer_.Count() == 0) return;
+    if (faultProbe_) faultProbe_(TFaultSite::Drain);
     receivedCount_ += receiveBuffer_.Count();
-    model_->Feed(receiveBuffer_.Data(), receiveBuffer_.Count());
+    FeedModel(receiveBuffer_.Data(), receiveBuffer_.Count());
     receiveBuffer_.Clear();
     ShowNewOutput();
 }
@@ -257,19 +275,32 @@ void TTermWindow::OnReceived(WPARAM number) {
 void TTermWindow::OnEnded(WPARAM number, LPARAM code) {
     if (uint32_t(number) != connectionNumber_ || !backend_) return;
     DrainReceived();
+    // A port that could not be opened says why in the backend's own words,
+    // as a failed connect always did.
+    const std::u16string own = code ? backend_->EndText(DWORD(code)) : std::u16string();
+    const bool neverUp = !connected_;
     ReleaseBackend();
-    const std::u16string reason = code
-                                      ? ErrorReason(DWORD(code))
-                                      : Tr("status.server_closed", u"Server closed the connection");
-    SetStatus(
-        TrFmt("status.disconnected_reason", u"{0} - disconnected ({1})", {displayName_, reason}));
+    if (neverUp && !own.empty()) {
+        SetStatus(displayName_ + u" - " + own);
+    } else {
+        const std::u16string reason =
+            !own.empty() ? own
+            : code       ? ErrorReason(DWORD(code))
+                         : Tr("status.server_closed", u"Server closed the connection");
+        SetStatus(TrFmt("status.disconnected_reason", u"{0} - disconnected ({1})",
+                        {displayName_, reason}));
+    }
     UpdateConnectCaption();
 }
 
 void TTermWindow::OnConnected(WPARAM number) {
     if (uint32_t(number) != connectionNumber_ || !backend_) return;
     connected_ = true;
-    SetStatus(TrFmt("status.connected", u"{0} - connected", {displayName_}));
+    if (kind_ == 0)
+        SetStatus(TrFmt("status.connected_parameters", u"{0} - connected ({1})",
+                        {displayName_, ParametersText(settings_)}));
+    else
+        SetStatus(TrFmt("status.connected", u"{0} - connected", {displayName_}));
 }
 
 // --- The backend, the port and the counters ---
@@ -292,16 +323,27 @@ void TTermWindow::AttachBackend(std::unique_ptr<TBackend> backend, bool connecte
     ReleaseBackend();
     backend_ = std::move(backend);
     connected_ = backend_ && connected;
+    writtenSeen_ = 0;
     UpdateConnectCaption();
 }
 
 void TTermWindow::ReleaseBackend() {
-    if (backend_ && !backend_->Close()) {
+    if (backend_) {
+        const bool ended = backend_->Close();
+        // What went out before the end still counts.
+        CountWritten();
         // Its worker may still run inside the object: abandon it, never free it.
-        (void)backend_.release();
+        if (!ended) (void)backend_.release();
     }
     backend_.reset();
     connected_ = false;
+}
+
+void TTermWindow::CountWritten() {
+    if (!backend_) return;
+    const int64_t written = backend_->WrittenCount();
+    sentCount_ += written - writtenSeen_;
+    writtenSeen_ = written;
 }
 
 void TTermWindow::StepHistory(int step) {
@@ -339,6 +381,7 @@ void TTermWindow::ApplyToSerialPort() {
 }
 
 void TTermWindow::ShowCounters() {
+    CountWritten();
     const std::u16string text =
         u"Rx: " + IntToText(receivedCount_) + u"   Tx: " + IntToText(sentCount_);
     if (text == countersText_) return;
@@ -378,18 +421,42 @@ void TTermWindow::Send() {
     const std::string_view ending = LineEnding(settings_.TxNewline);
     const std::string bytes = encoded + std::string(ending);
     if (bytes.empty()) return;
+    // Queued, not written: the worker takes it to the line at the line's
+    // pace and the Tx counter follows as it goes out. A queue that holds more
+    // than a slow line can send for a long while refuses more; the text stays
+    // in the edit line to be sent later.
     if (!backend_->Write(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()))) {
-        SetStatus(TrFmt("status.send_failed", u"{0} - send failed", {displayName_}));
+        if (backend_->QueuedCount() > kSendQueueCap)
+            SetStatus(TrFmt("status.send_queue_full",
+                            u"{0} - still sending earlier input; nothing added", {displayName_}));
+        else
+            SetStatus(TrFmt("status.send_failed", u"{0} - send failed", {displayName_}));
         return;
     }
-    sentCount_ += int64_t(bytes.size());
     if (settings_.LocalEcho && !backend_->IsRemoteEcho()) {
         const std::string echo = ending.empty() ? encoded : encoded + "\r\n";
-        model_->Feed(echo.data(), int32_t(echo.size()));
+        FeedModel(echo.data(), int32_t(echo.size()));
         ShowNewOutput();
     }
     PushHistory(text);
     SetWindowTextW(edit, L"");
+}
+
+// --- A fault inside a handler ---
+
+void TTermWindow::OnFault(TFault kind) {
+    // Whatever failed may fail again at once: no drag holds the mouse, a
+    // paint that failed is not asked for again in a loop, and the session
+    // ends rather than reconnecting into the same fault.
+    dragging_ = false;
+    if (outputWnd_ && GetCapture() == outputWnd_) ReleaseCapture();
+    if (outputWnd_) ValidateRect(outputWnd_, nullptr);
+    receiveBuffer_.Clear();
+    userDisconnected_ = true;
+    ReleaseBackend();
+    UpdateConnectCaption();
+    SetStatus(TrFmt("status.fault", u"{0} - stopped by an internal error: {1}",
+                    {displayName_, SystemMessage(FaultCode(kind))}));
 }
 
 // --- Settings changed elsewhere ---
@@ -407,8 +474,10 @@ void TTermWindow::ReloadSettings() {
     }
     ShowSettings();
     if (backend_) ApplyToSerialPort();
-    if (settings_.HistoryOn && model_->HistoryLines() != settings_.HistoryLines)
+    if (settings_.HistoryOn && model_->HistoryLines() != settings_.HistoryLines) {
         model_->SetHistoryLines(settings_.HistoryLines);
+        selection_ = false;
+    }
     ApplyModelOptions();
     ShowNewOutput();
 }

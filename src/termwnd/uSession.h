@@ -44,6 +44,14 @@ public:
 // addition (more only while more are shown at once).
 constexpr size_t kKeptSessions = 8;
 std::vector<std::unique_ptr<TSessionData>>& SessionStore();
+// The line stores of all kept sessions together stay within four sessions'
+// budget, whatever the history depths: eight sessions of a port at the wrong
+// baud rate would otherwise take more than a 32-bit host's address space. A
+// new kept session first frees released ones (longest ago first) until a
+// whole session's budget is spare; a session that grows past the total drops
+// its own oldest lines.
+constexpr size_t kKeptLineBudget = 4 * kTermLineBudget;
+TTermBudgetPool& KeptSessionPool();
 
 // The edit line's text as bytes in the chosen encoding (0 UTF-8, 1 Latin-1
 // (CP1252), 2 ASCII); characters the encoding cannot carry become "?".

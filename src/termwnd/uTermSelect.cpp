@@ -57,6 +57,62 @@ void TTermWindow::OnMouseMove(int x, int y) {
     RepaintOutput();
 }
 
+namespace {
+
+// A word for double-click: a run of characters that are neither blanks nor
+// the quotes and brackets around them, so an address, a path or a number
+// with its dots and colons is one word.
+bool IsWordUnit(char16_t c) {
+    static constexpr std::u16string_view kStops = u"\"'`()[]{}<>,;|";
+    return c > 32 && kStops.find(c) == std::u16string_view::npos;
+}
+
+}  // namespace
+
+void TTermWindow::OnDoubleClick(int x, int y) {
+    // The second click of a pair: the word under it is selected, and a drag
+    // that follows extends the selection from the word's start.
+    SetFocus(outputWnd_);
+    const TCell hit = HitTest(x, y);
+    const std::u16string text = TotalRows() > 0 ? RowText(hit.Row) : std::u16string();
+    int32_t from = std::min<int32_t>(hit.Col, int32_t(text.size()));
+    int32_t to = from;
+    while (from > 0 && IsWordUnit(text[size_t(from - 1)])) --from;
+    while (to < int32_t(text.size()) && IsWordUnit(text[size_t(to)])) ++to;
+    anchorRow_ = caretRow_ = hit.Row;
+    anchorCol_ = from;
+    caretCol_ = to;
+    selection_ = to > from;
+    dragging_ = true;
+    SetCapture(outputWnd_);
+    RepaintOutput();
+}
+
+void TTermWindow::FollowLeavingRows(int64_t firstLineBefore, int64_t rawBaseBefore) {
+    int64_t gone = 0;
+    if (!HexView()) {
+        gone = model_->FirstLineNumber() - firstLineBefore;
+    } else {
+        // Hex rows move with the raw store's start; a move that is not a
+        // whole number of rows leaves no row where it was.
+        const int64_t bytes = model_->RawBase() - rawBaseBefore;
+        const int32_t perRow = std::max(1, model_->HexBytesPerLine());
+        gone = bytes % perRow == 0 ? bytes / perRow : int64_t(TotalRows()) + topRow_ + 1;
+    }
+    if (gone <= 0) return;
+    const int64_t shift = std::min<int64_t>(gone, INT32_MAX / 2);
+    // The view keeps showing the same text (autoscrolling then moves it to
+    // the end as usual).
+    topRow_ = int32_t(std::max<int64_t>(0, topRow_ - shift));
+    anchorRow_ = int32_t(std::max<int64_t>(-1, anchorRow_ - shift));
+    caretRow_ = int32_t(std::max<int64_t>(-1, caretRow_ - shift));
+    if (anchorRow_ >= 0 && caretRow_ >= 0) return;
+    // The selection's first line has left the history: the selection goes,
+    // and a drag under way starts again where the mouse is.
+    selection_ = false;
+    anchorRow_ = caretRow_ = std::max(0, std::max(anchorRow_, caretRow_));
+}
+
 void TTermWindow::OnButtonUp() {
     if (!dragging_) return;
     dragging_ = false;

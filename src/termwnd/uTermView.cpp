@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "base/uBarrier.h"
 #include "i18n/uI18n.h"
 
 namespace {
@@ -23,6 +24,41 @@ int32_t TrackPosition(HWND hwnd, int bar) {
     GetScrollInfo(hwnd, bar, &si);
     return si.nTrackPos;
 }
+
+// BeginPaint/EndPaint and a memory DC with a bitmap selected, as owners: a
+// paint that fails half-way still ends the paint and frees the DC.
+class TPaintScope {
+public:
+    explicit TPaintScope(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &ps_)) {}
+    ~TPaintScope() { EndPaint(hwnd_, &ps_); }
+    TPaintScope(const TPaintScope&) = delete;
+    TPaintScope& operator=(const TPaintScope&) = delete;
+    HDC Dc() const { return dc_; }
+
+private:
+    HWND hwnd_;
+    PAINTSTRUCT ps_ = {};
+    HDC dc_;
+};
+
+class TMemoryDc {
+public:
+    TMemoryDc(HDC like, HBITMAP bitmap) : dc_(CreateCompatibleDC(like)) {
+        if (dc_) old_ = SelectObject(dc_, bitmap);
+    }
+    ~TMemoryDc() {
+        if (!dc_) return;
+        SelectObject(dc_, old_);
+        DeleteDC(dc_);
+    }
+    TMemoryDc(const TMemoryDc&) = delete;
+    TMemoryDc& operator=(const TMemoryDc&) = delete;
+    HDC Dc() const { return dc_; }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_ = nullptr;
+};
 
 constexpr int kWheelDelta = 120;
 constexpr int kWheelRows = 3;
@@ -87,7 +123,8 @@ LRESULT CALLBACK TTermWindow::OutputProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
     auto* self = reinterpret_cast<TTermWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (msg == WM_NCDESTROY) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     if (!self || msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wp, lp);
-    return self->HandleOutputMessage(hwnd, msg, wp, lp);
+    return GuardedProc([&] { return self->HandleOutputMessage(hwnd, msg, wp, lp); },
+                       [&](TFault kind) { self->OnFault(kind); });
 }
 
 LRESULT TTermWindow::HandleOutputMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -132,6 +169,14 @@ LRESULT TTermWindow::HandleOutputMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
             return 0;
         case WM_LBUTTONUP:
             OnButtonUp();
+            return 0;
+        case WM_LBUTTONDBLCLK:
+            OnDoubleClick(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+            return 0;
+        case WM_CAPTURECHANGED:
+            // Alt+Tab, a popup or a message box took the mouse: the drag ends
+            // where it was.
+            dragging_ = false;
             return 0;
         case WM_MOUSEWHEEL:
             OnWheel(GET_WHEEL_DELTA_WPARAM(wp), (GET_KEYSTATE_WPARAM(wp) & MK_SHIFT) != 0);
@@ -337,27 +382,22 @@ void TTermWindow::OnWheel(int delta, bool shift) {
 // --- Painting ---
 
 void TTermWindow::OnPaint() {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(outputWnd_, &ps);
+    const TPaintScope paint(outputWnd_);
+    if (faultProbe_) faultProbe_(TFaultSite::Paint);
     RECT rc;
     GetClientRect(outputWnd_, &rc);
-    if (rc.right > 0 && rc.bottom > 0) {
-        // The off-screen bitmap is kept while the view keeps its size: a
-        // stream of data repaints many times a second.
-        if (!backBitmap_ || backSize_.cx != rc.right || backSize_.cy != rc.bottom) {
-            backBitmap_.Reset(CreateCompatibleBitmap(dc, rc.right, rc.bottom));
-            backSize_ = {rc.right, rc.bottom};
-        }
-        HDC mem = CreateCompatibleDC(dc);
-        if (mem && backBitmap_) {
-            HGDIOBJ oldBitmap = SelectObject(mem, backBitmap_.Get());
-            PaintView(mem, rc);
-            BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-            SelectObject(mem, oldBitmap);
-        }
-        if (mem) DeleteDC(mem);
+    if (rc.right <= 0 || rc.bottom <= 0) return;
+    // The off-screen bitmap is kept while the view keeps its size: a stream
+    // of data repaints many times a second.
+    if (!backBitmap_ || backSize_.cx != rc.right || backSize_.cy != rc.bottom) {
+        backBitmap_.Reset(CreateCompatibleBitmap(paint.Dc(), rc.right, rc.bottom));
+        backSize_ = {rc.right, rc.bottom};
     }
-    EndPaint(outputWnd_, &ps);
+    if (!backBitmap_) return;
+    const TMemoryDc mem(paint.Dc(), backBitmap_.Get());
+    if (!mem.Dc()) return;
+    PaintView(mem.Dc(), rc);
+    BitBlt(paint.Dc(), 0, 0, rc.right, rc.bottom, mem.Dc(), 0, 0, SRCCOPY);
 }
 
 void TTermWindow::PaintView(HDC dc, const RECT& client) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "backend/uSerialBackend.h"
+#include "base/uBarrier.h"
 #include "base/uText.h"
 #include "i18n/uI18n.h"
 #include "settings/uSettings.h"
@@ -94,6 +95,7 @@ bool TTermWindow::RegisterClasses() {
 bool TTermWindow::CreateMainWindow(HWND parent, DWORD style, const wchar_t* title, int x, int y,
                                    int width, int height) {
     if (!RegisterClasses() || mainWnd_ || destroyed_) return false;
+    PinModule();
     gUnderConstruction = this;
     HWND hwnd = CreateWindowExW(0, kTermWindowClass, title, style, x, y, width, height, parent,
                                 nullptr, ThisModule(), nullptr);
@@ -216,7 +218,9 @@ LRESULT CALLBACK TTermWindow::MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
         return DefWindowProcW(hwnd, msg, wp, lp);
     }
     if (!self->mainWnd_ && !self->destroyed_) self->mainWnd_ = hwnd;
-    return self->HandleMessage(hwnd, msg, wp, lp);
+    // A fault while the window is being created fails the creation.
+    return GuardedProc([&] { return self->HandleMessage(hwnd, msg, wp, lp); },
+                       [&](TFault kind) { self->OnFault(kind); }, msg == WM_CREATE ? -1 : 0);
 }
 
 LRESULT TTermWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -531,7 +535,10 @@ LRESULT CALLBACK TTermWindow::ControlKeyProc(HWND hwnd, UINT msg, WPARAM wp, LPA
         HWND parent = GetParent(hwnd);
         TTermWindow* self = FromWindow(parent);
         if (!self && parent) self = FromWindow(GetParent(parent));
-        if (self && self->OnControlKey(int(id), msg, wp, lp)) return 0;
+        // A key whose handling failed is not passed on a second time.
+        if (self && Guarded([&] { return self->OnControlKey(int(id), msg, wp, lp); },
+                            [&](TFault kind) { self->OnFault(kind); }, true))
+            return 0;
     }
     return DefSubclassProc(hwnd, msg, wp, lp);
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "backend/uBackend.h"
+#include "base/uBarrier.h"
 #include "base/uWin.h"
 #include "settings/uLineChoices.h"
 #include "settings/uSettingsRules.h"
@@ -236,6 +237,13 @@ private:
     // Takes an opened backend (its messages carry ConnectionNumber()).
     void AttachBackend(std::unique_ptr<TBackend> backend, bool connected);
 
+    // Places where tests make a handler fail, to prove the window survives.
+    enum class TFaultSite { Paint, Drain, Open };
+    static inline void (*faultProbe_)(TFaultSite) = nullptr;
+    // A handler failed (out of memory, or worse): the session ends with a
+    // status text; the window and the file manager go on.
+    void OnFault(TFault kind);
+
     static LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK OutputProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK ControlKeyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
@@ -255,6 +263,8 @@ private:
     void OnEnded(WPARAM number, LPARAM code);
     void OnConnected(WPARAM number);
     void DrainReceived();
+    // Received or echoed bytes into the model, the view following.
+    void FeedModel(const void* bytes, int32_t count);
     void ReconnectIfDue();
     void AcquireSession(bool historyOn, int32_t historyLines);
     LRESULT OnCtlColorStatic(HWND hwnd, HDC dc, HWND control);
@@ -266,6 +276,8 @@ private:
     void ApplyToSerialPort();
     void SaveWindowPlacement();
     void ShowCounters();
+    // Adds what the backend wrote since the last look to the Tx counter.
+    void CountWritten();
     void PollLamps();
     void InvalidateLamps();
     void LoadTerminalFont();
@@ -302,6 +314,11 @@ private:
     void OnButtonDown(int x, int y);
     void OnMouseMove(int x, int y);
     void OnButtonUp();
+    void OnDoubleClick(int x, int y);
+    // After a feed: rows that left the front take the scroll position and
+    // the selection along, so both stay on their text; a selection whose
+    // first line left goes.
+    void FollowLeavingRows(int64_t firstLineBefore, int64_t rawBaseBefore);
     void OnContextMenu(LPARAM lp);
     void OrderedSelection(TCell& start, TCell& end) const;
 
@@ -336,6 +353,7 @@ private:
     TByteBuf receiveBuffer_;
     int64_t receivedCount_ = 0;
     int64_t sentCount_ = 0;
+    int64_t writtenSeen_ = 0;  // of the backend's WrittenCount, already in sentCount_
     std::u16string countersText_;
     int32_t modemStatus_ = 0;
     int32_t topRow_ = 0;

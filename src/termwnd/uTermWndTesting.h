@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "termwnd/uTermWnd.h"
@@ -21,6 +22,15 @@ struct TTermWindowTestAccess {
         t.modemStatus_ = status;
         t.InvalidateLamps();
     }
+    // Bytes shown as a received read is shown (the view follows rows that
+    // leave the history), without a backend.
+    static void Receive(TTermWindow& t, std::string_view bytes) {
+        t.FeedModel(bytes.data(), int32_t(bytes.size()));
+        t.ShowNewOutput();
+    }
+    // Makes painting or draining received data fail while set (nullptr: never).
+    using TFaultSite = TTermWindow::TFaultSite;
+    static void SetFaultProbe(void (*probe)(TFaultSite)) { TTermWindow::faultProbe_ = probe; }
     // The GDI objects the window holds now (fonts, brushes, the view's
     // off-screen bitmap), for leak checks.
     static std::vector<HGDIOBJ> GdiObjects(const TTermWindow& t) {

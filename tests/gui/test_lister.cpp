@@ -1,8 +1,9 @@
 // The stand-alone terminal and the session store, driven in-process: one
 // window reused for every "open", its placement kept across closing (also
 // with the work area not at the screen's origin), the settings-changed
-// notice, eviction of the kept session released longest ago, and the host's
-// main window taking the stand-alone window with it.
+// notice, eviction of the kept session released longest ago, the byte budget
+// all kept sessions share, and the host's main window taking the stand-alone
+// window with it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -111,5 +112,38 @@ TEST(Lister, StandaloneWindowStoreAndPlacement) {
     THostWindow next;
     Open(next.Handle(), 3);
     ASSERT_NE(StandaloneTerminal()->MainWindow(), nullptr) << "a new window for the next open";
+    SendMessageW(StandaloneTerminal()->MainWindow(), WM_CLOSE, 0, 0);
+}
+
+TEST(Lister, KeptSessionsShareOneByteBudget) {
+    TTempDir dir;
+    SetSettingsPath(U(dir.File(L"kestrelink.ini").c_str()));
+    SessionStore().clear();
+    THostWindow host;
+    // Eight ports at the wrong baud rate: garbage with no line break, wrapped
+    // into lines of 4,095 units (4 bytes of store per byte received), each
+    // flooded with three quarters of a session's budget.
+    const std::string garbage(1 << 20, '#');
+    TTermBudgetPool& pool = KeptSessionPool();
+    const size_t slack = 8 << 20;  // a block or two per store that cannot shrink further
+    for (int n = 1; n <= 8; ++n) {
+        Open(host.Handle(), n);
+        TTermModel& m = StandaloneTerminal()->Model();
+        ASSERT_EQ(m.BudgetPool(), &pool);
+        for (size_t fed = 0; fed < kTermLineBudget * 3 / 4 / 4; fed += garbage.size())
+            m.Feed(garbage.data(), int32_t(garbage.size()));
+        m.Feed("\r\nnewest", 8);
+        EXPECT_LE(pool.Total(), pool.Limit() + slack) << "port " << n;
+        EXPECT_EQ(m.LineText(m.LineCount() - 1), u"newest");
+        EXPECT_EQ(m.LineText(m.LineCount() - 2).find_first_not_of(u'#'), std::u16string::npos);
+        EXPECT_GE(m.LineCount(), 2);
+    }
+    size_t sum = 0;
+    for (auto& s : SessionStore()) sum += s->Model->LineStoreBytes();
+    EXPECT_EQ(sum, pool.Total()) << "every kept session counts in the pool, and only they";
+    EXPECT_LT(SessionStore().size(), kKeptSessions) << "released sessions made room";
+    // A new kept session finds a whole session's budget spare.
+    Open(host.Handle(), 9);
+    EXPECT_TRUE(pool.Fits(kTermLineBudget)) << pool.Total();
     SendMessageW(StandaloneTerminal()->MainWindow(), WM_CLOSE, 0, 0);
 }

@@ -76,8 +76,9 @@ TEST(SessionSerial, ListerPortConnectsAtOnceAndQuickViewWaits) {
 
     HWND t = host.Load(host.NewParent(true), app);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(StatusOf(t), app + L" - connected (115200 8N1)");
+    // The port opens off the window's thread: "connecting" until it is up.
     EXPECT_EQ(CaptionOf(t), L"Disconnect");
+    EXPECT_TRUE(WaitForStatus(t, app + L" - connected (115200 8N1)")) << StatusOf(t).c_str();
     device.Write("from device\r\n");
     EXPECT_TRUE(PumpUntil([&] { return Has(ModelText(t), u"from device"); }, 5000));
     SendLine(t, L"ping");

@@ -1,6 +1,7 @@
 // The terminal window's frame: its controls as the user finds them, the
 // layout at the screen's DPI (run once at 96 and once at 144 DPI), the path
-// from a toolbar change to the settings file, and the keys it forwards.
+// from a toolbar change to the settings file, the keys it forwards, and
+// faults inside its handlers.
 #include <windows.h>
 
 #include <array>
@@ -23,6 +24,17 @@ std::wstring Items(HWND combo) {
     for (int i = 0; SendMessageW(combo, CB_GETLBTEXT, i, LPARAM(buf)) > 0; ++i) all += buf + L","s;
     return all;
 }
+
+// A backend with no line: the test hands it bytes as a worker would.
+class TFakeBackend : public TBackend {
+public:
+    using TBackend::TBackend;
+    bool Open(std::u16string&) override { return true; }
+    bool Close() override { return true; }
+    void Arrive(std::string_view bytes) {
+        Deliver(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()));
+    }
+};
 
 bool HasStyle(HWND hwnd, DWORD style) {
     return (GetWindowLongPtrW(hwnd, GWL_STYLE) & style) == style;
@@ -233,7 +245,7 @@ TEST(TermWindow, KeysForwardedAndSendHistory) {
         ASSERT_EQ(keys.size(), 2u) << ClassOf(target).c_str();
         EXPECT_TRUE(keys[0].message == WM_KEYDOWN && keys[1].message == WM_KEYUP &&
                     keys[0].wParam == 'Q');
-        EXPECT_EQ(keys[1].lParam >> 30, 3) << "lParam unchanged";
+        EXPECT_EQ(DWORD(keys[1].lParam) >> 30, 3u) << "lParam unchanged";
     }
     SetCtrlDown(false);
     EXPECT_EQ(TextOf(edit) + TextOf(info.hwndItem), L"115200") << "no Ctrl+Q character typed";
@@ -253,4 +265,41 @@ TEST(TermWindow, KeysForwardedAndSendHistory) {
     }
     EXPECT_EQ(seen, L"third,second,first,first,second,third,,third,");
     EXPECT_EQ(SendMessageW(edit, EM_GETSEL, 0, 0), MAKELRESULT(5, 5)) << "caret at the end";
+}
+
+TEST(TermWindow, FaultsEndTheSessionNotTheHost) {
+    using TSite = TTermWindowTestAccess::TFaultSite;
+    static TSite failing;
+    TTermWindowTestAccess::SetFaultProbe([](TSite site) {
+        if (site == failing) throw std::runtime_error("probe");
+    });
+    {
+        // Received data whose handling fails: the connection ends with a
+        // status text, the window stays and the next Connect is the user's.
+        failing = TSite::Drain;
+        TTermFixture f;
+        f.Show(1, u"fault", DefaultSessionSettings());
+        auto* backend = new TFakeBackend(f.Main(), f.Term().ConnectionNumber());
+        TTermWindowTestAccess::AttachBackend(f.Term(), std::unique_ptr<TBackend>(backend), true);
+        backend->Arrive("hello\r\n");
+        PumpFor(50);
+        EXPECT_EQ(f.Term().Backend(), nullptr);
+        EXPECT_NE(TextOf(f.Control(kIdStatus)).find(L"internal error"), std::wstring::npos)
+            << TextOf(f.Control(kIdStatus));
+        EXPECT_EQ(TextOf(f.Control(kIdConnect)), L"Connect");
+        EXPECT_TRUE(IsWindow(f.Main()) && f.Term().UserDisconnected());
+    }
+    {
+        // Opening a terminal in a lister fails half-way: nothing is left in
+        // the lister, and no kept session points at a window that is gone.
+        failing = TSite::Open;
+        HWND lister = CreateWindowW(L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr,
+                                    nullptr, nullptr, nullptr);
+        EXPECT_THROW(OpenEmbeddedTerminal(lister, 0, u"COM9", u"COM9", TConnInfo{}),
+                     std::runtime_error);
+        EXPECT_EQ(GetWindow(lister, GW_CHILD), nullptr);
+        for (auto& s : SessionStore()) EXPECT_EQ(s->Owner, nullptr);
+        DestroyWindow(lister);
+    }
+    TTermWindowTestAccess::SetFaultProbe(nullptr);
 }

@@ -1,6 +1,7 @@
 // The output view: scrolling and autoscroll, selection and copy in the text
-// and hex views, colours on the character grid, one repaint per burst and
-// the settings followed on the one-second tick.
+// and hex views, the selection while the history streams past, colours on the
+// character grid, one repaint per burst, the settings followed on the
+// one-second tick, and a paint that fails.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -139,6 +140,73 @@ TEST(TermView, SelectionCopiedExactlyInTextAndHexViews) {
     EXPECT_EQ(t.SelectedText(), u"\r\n[12:34:56.789] bravo charlie");
     t.ClearOutput();
     EXPECT_EQ(t.SelectedText(), u"");
+}
+
+TEST(TermView, SelectionFollowsItsTextAndMouseEdges) {
+    TTermFixture f;
+    TTermWindow& t = f.Term();
+    TSessionSettings s = DefaultSessionSettings();
+    s.Autoscroll = false;
+    f.Show(1, u"follow", s);
+    t.Model().SetHistoryLines(100);  // 100 lines and the open one
+    f.Feed("host 192.168.1.10:8080 (up)\r\n" + Lines(1, 41));
+    const int cw = t.CharWidth(), lh = t.LineHeight();
+    auto at = [&](int c, int row) {
+        return MAKELPARAM(c * cw + cw / 4, (row - t.TopRow()) * lh + lh / 2);
+    };
+    auto mouse = [&](UINT msg, int c, int row) {
+        SendMessageW(f.Output(), msg, msg == WM_LBUTTONUP ? 0 : MK_LBUTTON, at(c, row));
+    };
+
+    // A double-click takes the word with its dots and colon; a drag that
+    // follows at once extends it.
+    mouse(WM_LBUTTONDOWN, 9, 0);
+    mouse(WM_LBUTTONUP, 9, 0);
+    mouse(WM_LBUTTONDBLCLK, 9, 0);
+    EXPECT_EQ(t.SelectedText(), u"192.168.1.10:8080");
+    mouse(WM_MOUSEMOVE, 2, 1);
+    EXPECT_EQ(t.SelectedText(), u"192.168.1.10:8080 (up)\r\nli");
+    // Another window taking the mouse ends the drag: moves no longer select.
+    HWND other =
+        CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    SetCapture(other);
+    ReleaseCapture();
+    DestroyWindow(other);
+    mouse(WM_MOUSEMOVE, 4, 3);
+    EXPECT_EQ(t.SelectedText(), u"192.168.1.10:8080 (up)\r\nli");
+    mouse(WM_LBUTTONUP, 4, 3);
+
+    // Old lines leave while the selection stands: it stays on its text, and
+    // the view on what it showed; once its first line has left, it is gone.
+    for (int i = 0; i < 8; ++i) SendMessageW(f.Output(), WM_VSCROLL, SB_LINEDOWN, 0);
+    ASSERT_GE(t.TopRow(), 5);
+    mouse(WM_LBUTTONDOWN, 0, 10);
+    mouse(WM_MOUSEMOVE, 7, 10);
+    mouse(WM_LBUTTONUP, 7, 10);
+    const std::u16string shown = t.RowText(t.TopRow());
+    EXPECT_EQ(t.SelectedText(), u"line 10");
+    f.Feed(Lines(100, 164));  // 106 rows: the first five leave
+    EXPECT_EQ(t.TotalRows(), 101);
+    EXPECT_EQ(t.SelectedText(), u"line 10");
+    EXPECT_EQ(t.RowText(t.TopRow()), shown);
+    f.Feed(Lines(164, 170));
+    EXPECT_FALSE(t.HasSelection());
+
+    // A paint that fails ends the session with a status text; the window and
+    // the process go on and paint again once the fault is gone.
+    TTermWindowTestAccess::SetFaultProbe([](TTermWindowTestAccess::TFaultSite site) {
+        if (site == TTermWindowTestAccess::TFaultSite::Paint) throw std::bad_alloc();
+    });
+    InvalidateRect(f.Output(), nullptr, FALSE);
+    UpdateWindow(f.Output());
+    TTermWindowTestAccess::SetFaultProbe(nullptr);
+    EXPECT_NE(TextOf(f.Control(kIdStatus)).find(L"internal error"), std::wstring::npos)
+        << TextOf(f.Control(kIdStatus));
+    RECT dirty;
+    EXPECT_FALSE(GetUpdateRect(f.Output(), &dirty, FALSE)) << "no paint loop";
+    InvalidateRect(f.Output(), nullptr, FALSE);
+    UpdateWindow(f.Output());
+    EXPECT_FALSE(GetUpdateRect(f.Output(), &dirty, FALSE));
 }
 
 TEST(TermView, ColoursOnTheCharacterGrid) {

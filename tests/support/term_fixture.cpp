@@ -41,8 +41,7 @@ LRESULT CALLBACK TTermFixture::ListerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
 }
 
 void TTermFixture::Feed(std::string_view bytes) {
-    term_->Model().Feed(bytes.data(), int32_t(bytes.size()));
-    term_->ShowNewOutput();
+    TTermWindowTestAccess::Receive(*term_, bytes);
     PumpFor(20);
 }
 
