@@ -1,3 +1,5 @@
 list(APPEND KL_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/uBytes.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/uTermModel.cpp ${CMAKE_CURRENT_LIST_DIR}/uTermDecode.cpp ${CMAKE_CURRENT_LIST_DIR}/uTermHex.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/uTermModel.cpp ${CMAKE_CURRENT_LIST_DIR}/uTermDecode.cpp ${CMAKE_CURRENT_LIST_DIR}/uTermHex.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uTermFind.cpp ${CMAKE_CURRENT_LIST_DIR}/uSendText.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uLogFormat.cpp)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -223,6 +224,7 @@ void TTermModel::GrowRing() {
 }
 
 void TTermModel::NewLine() {
+    if (sink_) sink_(sinkContext_, {curText_, size_t(curLen_)}, curTime_ != 0 ? curTime_ : now_);
     SealCurrent();
     if (count_ >= capacity_)
         DropFront();
@@ -333,6 +335,27 @@ std::string TTermModel::RawBytes() const {
     return out;
 }
 
+std::pair<const uint8_t*, int32_t> TTermModel::RawPiece(int32_t from) const {
+    if (from < 0 || from >= rawCount_) return {nullptr, 0};
+    const int32_t pos = RawPos(from);
+    return {raw_.Data() + pos, std::min(rawCount_ - from, rawLimit_ - pos)};
+}
+
+TDateTime TTermModel::RawTime(int32_t index) const {
+    if (index < 0 || index >= rawCount_ || chunks_.empty()) return 0;
+    // The last record that starts at or before the byte; the first record may
+    // start before raw base (its first bytes were dropped).
+    const int64_t at = rawBase_ + index;
+    auto it = std::upper_bound(chunks_.begin(), chunks_.end(), at,
+                               [](int64_t v, const TChunk& c) { return v < c.offset; });
+    return it == chunks_.begin() ? chunks_.front().time : std::prev(it)->time;
+}
+
+TDateTime TTermModel::HexRowTime(int32_t row) const {
+    if (row < 0 || int64_t(row) * hexBytesPerLine_ >= rawCount_) return 0;
+    return RawTime(row * hexBytesPerLine_);
+}
+
 // Keeps the last chunk that starts at or before raw base (it holds the time of
 // the first kept byte) and everything after it.
 void TTermModel::TrimChunks() {
@@ -353,6 +376,7 @@ void TTermModel::Feed(const void* bytes, int32_t n) {
 }
 
 void TTermModel::Reset() {
+    ++rawEpoch_;
     raw_.Clear();
     rawHead_ = 0;
     rawCount_ = 0;
@@ -362,6 +386,12 @@ void TTermModel::Reset() {
 }
 
 void TTermModel::Rebuild() {
+    // The lines decoded again were handed to the sink when they first came.
+    struct TSinkPause {
+        TTermModel& m;
+        TLineSink sink = std::exchange(m.sink_, nullptr);
+        ~TSinkPause() { m.sink_ = sink; }
+    } pause{*this};
     ClearLines();
     const int64_t end = rawBase_ + rawCount_;
     // Each chunk's bytes are decoded with its arrival time; chunk 0 may start

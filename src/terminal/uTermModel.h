@@ -38,6 +38,12 @@
 //   sit in a ring over a TByteBuf's storage: it grows by appends to 8 MiB and
 //   is then written round, so dropping 2 MiB moves the ring's head instead of
 //   moving 6 MiB of bytes, and the store never holds more than 8 MiB.
+// - Line sink. An owner that must see every line (the log writer) gets each
+//   one as it is finished, by a line end or the hard wrap, from NewLine: per
+//   line, never per byte, so the fast paths stay as they are. Lines finish
+//   there whatever the history depth, so a burst far longer than the history
+//   still reaches the sink whole. Rebuild (and SetHistoryLines) decode lines
+//   that were handed out already and do not call it.
 //
 // Deliberate choices where the plain rules would go wrong:
 // - A code point above U+FFFF never has its surrogate pair split by the hard
@@ -59,6 +65,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "terminal/uBytes.h"
@@ -155,6 +162,14 @@ public:
     char16_t TimeSeparator = u':';  // the user's locale time separator
 
     void Feed(const void* bytes, int32_t n);
+    // Called with each line Feed finishes (see the design notes): its text,
+    // valid only during the call, and the arrival time of its first character
+    // (for an empty line, of the byte that ended it). nullptr: none.
+    using TLineSink = void (*)(void* context, std::u16string_view text, TDateTime time);
+    void SetLineSink(TLineSink sink, void* context) {
+        sink_ = sink;
+        sinkContext_ = context;
+    }
     void Reset();
     void Rebuild();
     void SetHistoryLines(int32_t n);
@@ -192,6 +207,20 @@ public:
     uint8_t RawByte(int32_t i) const { return raw_.Data()[RawPos(i)]; }
     std::string RawBytes() const;
     int64_t RawBase() const { return rawBase_; }
+    // The kept bytes from index `from` on, as far as they lie in one piece of
+    // the ring: at least one byte when 0 <= from < RawCount(), none otherwise.
+    // Valid until the next Feed or Reset. Searches walk the store with it
+    // instead of paying RawByte's ring arithmetic per byte.
+    std::pair<const uint8_t*, int32_t> RawPiece(int32_t from) const;
+    // Counts the Resets: stream offsets (RawBase() + index) start again at 0
+    // after one, so an offset kept across a Reset names other bytes. Holders
+    // of offsets compare this to tell.
+    uint64_t RawEpoch() const { return rawEpoch_; }
+    // Arrival time of kept byte `index` (the read it came in), and of the
+    // first byte of hex row `row`; 0 outside the kept bytes. A binary search
+    // over the arrival records, cheap enough for every painted row.
+    TDateTime RawTime(int32_t index) const;
+    TDateTime HexRowTime(int32_t row) const;
     // Shrinks the 8 MiB cap and the 2 MiB drop (then Reset), so the fuzz
     // target can drive the drop and the ring's wrap with small inputs.
     void SetRawLimitsForTesting(int32_t limit, int32_t drop);
@@ -320,6 +349,8 @@ private:
     size_t budget_ = kTermLineBudget;
     TTermBudgetPool* pool_ = nullptr;
     int32_t allocsLeft_ = -1;
+    TLineSink sink_ = nullptr;
+    void* sinkContext_ = nullptr;
 
     char16_t* curText_ = nullptr;  // the line being written, at the arena tail
     char16_t* curAttrs_ = nullptr;
@@ -332,6 +363,7 @@ private:
     int32_t rawLimit_ = kTermRawLimit;
     int32_t rawDrop_ = kTermRawDrop;
     int64_t rawBase_ = 0;
+    uint64_t rawEpoch_ = 0;
     std::vector<TChunk> chunks_;
 
     TDateTime now_ = 0;
