@@ -70,6 +70,7 @@ constexpr TCommandRoute kRoutes[] = {
     {kIdPickTextColor, kAnyCode, PickTextColor},
     {kIdAppearanceSave, kAnyCode, SaveAppearancePage},
     {kIdGeneralSave, kAnyCode, SaveGeneralPage},
+    {kIdLogBrowse, kAnyCode, BrowseLogFolder},
 };
 
 void ShowPage(TManager& m, int n) {

@@ -10,9 +10,17 @@
 // dialog open with the input as typed. The host is saved as the profile
 // functions will read it (no blanks or quotes around it), so a host the user
 // typed in quotes is saved, not reported as a failed write.
+//
+// The stored commands sit in a column of their own beside the rest (the
+// dialog stays low enough for a 144-DPI laptop screen): a list of the ten
+// and the fields of the selected one. The fields edit a copy of the ten;
+// nothing is checked until OK, which then shows the first command that
+// cannot be saved or sent (a bad repeat interval, a line its send mode
+// refuses) with the fault selected.
 #include "dialogs/uPropDlg.h"
 
 #include <algorithm>
+#include <array>
 #include <span>
 
 #include "base/uText.h"
@@ -23,6 +31,7 @@
 #include "i18n/uI18n.h"
 #include "settings/uLineChoices.h"
 #include "settings/uSettings.h"
+#include "terminal/uSendText.h"
 
 namespace {
 
@@ -31,7 +40,7 @@ struct TListDef {
     std::span<const TChoice> Items;
 };
 
-constexpr int kClientWidth = 600;
+constexpr int kClientWidth = 832;
 constexpr int kSerialClientHeight = 410;
 constexpr int kConnClientHeight = 372;
 constexpr int kSerialLowerTop = 164;
@@ -88,13 +97,35 @@ constexpr TControlDef kLower[] = {
     {kAutoId, TCtl::Label, 42, 160 + kDrop, 130, 16,
      [] { return Tr("history.lines", u"Depth (lines)"); }},
     {kIdHistoryLines, TCtl::NumberEdit, 182, 158, 80, 22},
-    {kIdOk, TCtl::DefaultButton, 380, 206, 80, 26, [] { return Tr("action.ok", u"OK"); }},
-    {kIdCancel, TCtl::Button, 470, 206, 110, 26, [] { return Tr("action.cancel", u"Cancel"); }},
+};
+
+// Right of the rest, from the top of the dialog.
+constexpr TControlDef kCommands[] = {
+    {kAutoId, TCtl::GroupBox, 600, 8, 224, 312,
+     [] { return Tr("commands.group", u"Commands (Alt+1 ... Alt+0)"); }},
+    {kIdCommandList, TCtl::ListBox, 612, 28, 200, 152},
+    {kAutoId, TCtl::Label, 612, 186 + kDrop, 200, 16, [] { return Tr("commands.text", u"Text"); }},
+    {kIdCommandText, TCtl::Edit, 612, 204, 200, 22},
+    {kAutoId, TCtl::Label, 612, 234 + kDrop, 64, 16,
+     [] { return Tr("commands.mode", u"Send as"); }},
+    {kIdCommandMode, TCtl::DropList, 680, 232, 132, 120},
+    {kAutoId, TCtl::Label, 612, 262 + kDrop, 112, 16,
+     [] { return Tr("commands.repeat", u"Repeat every (ms)"); }},
+    {kIdCommandRepeat, TCtl::NumberEdit, 730, 260, 82, 22},
+    {kAutoId, TCtl::Label, 612, 290, 200, 16,
+     [] { return Tr("commands.repeat_hint", u"0: send once, or 100 to 3600000"); }},
+};
+
+// Y counts from the top of the lower part, X from the dialog's right edge.
+constexpr TControlDef kButtons[] = {
+    {kIdOk, TCtl::DefaultButton, -208, 206, 80, 26, [] { return Tr("action.ok", u"OK"); }},
+    {kIdCancel, TCtl::Button, -118, 206, 110, 26, [] { return Tr("action.cancel", u"Cancel"); }},
 };
 
 constexpr TListDef kLists[] = {
-    {kIdDataBits, kDataBitsChoices}, {kIdStopBits, kStopBitsChoices}, {kIdParity, kParityChoices},
-    {kIdFlow, kFlowChoices},         {kIdMode, kModeChoices},
+    {kIdDataBits, kDataBitsChoices}, {kIdStopBits, kStopBitsChoices},
+    {kIdParity, kParityChoices},     {kIdFlow, kFlowChoices},
+    {kIdMode, kModeChoices},         {kIdCommandMode, kSendModeChoices},
 };
 
 struct TPropState : TDialogState {
@@ -102,6 +133,11 @@ struct TPropState : TDialogState {
     std::u16string Name;
     std::u16string Section;
     bool Saved = false;
+    // The ten commands as edited; the repeat as typed, checked at OK.
+    std::array<TStoredCommand, kCommandCount> Commands{};
+    std::array<std::u16string, kCommandCount> RepeatTexts{};
+    int Current = -1;      // the command in the fields
+    bool Showing = false;  // the fields are being filled, not typed into
 };
 
 TPropState g_prop;
@@ -129,13 +165,21 @@ void BuildControls() {
     TPropState& p = g_prop;
     using TDefs = std::span<const TControlDef>;
     CreateControls(p, p.Dialog, p.IsConnection ? TDefs(kConnTop) : TDefs(kSerialTop));
-    CreateControls(p, p.Dialog, kLower, p.IsConnection ? kConnLowerTop : kSerialLowerTop);
+    const int lowerTop = p.IsConnection ? kConnLowerTop : kSerialLowerTop;
+    CreateControls(p, p.Dialog, kLower, lowerTop);
+    CreateControls(p, p.Dialog, kCommands);
+    for (TControlDef button : kButtons) {
+        button.X += kClientWidth;
+        CreateControls(p, p.Dialog, std::span(&button, 1), lowerTop);
+    }
     if (HWND baud = Item(kIdBaud))
         for (int32_t rate : kBaudRates)
             SendMessageW(baud, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(IntToText(rate))));
     for (const auto& list : kLists)
         if (HWND combo = Item(list.Id)) AddComboItems(combo, list.Items);
     if (HWND host = Item(kIdHost)) SendMessageW(host, EM_LIMITTEXT, kMaxHostLength, 0);
+    SendMessageW(Item(kIdCommandText), EM_LIMITTEXT, kMaxCommandLength, 0);
+    SendMessageW(Item(kIdCommandRepeat), EM_LIMITTEXT, 7, 0);
 }
 
 // The client area gets exactly the scaled size; the frame is measured on the
@@ -169,6 +213,97 @@ bool CreateDialogWindow(const std::u16string& title) {
         y = std::max<int>(mi.rcWork.top, std::min<int>(y, mi.rcWork.bottom - oh));
     }
     SetWindowPos(p.Dialog, nullptr, x, y, ow, oh, SWP_NOZORDER | SWP_NOACTIVATE);
+    return true;
+}
+
+// ---- stored commands -------------------------------------------------------
+
+// "1  text" .. "10  text": the number is the Alt key (10 is Alt+0).
+std::u16string CommandItem(int i) {
+    return IntToText(i + 1) + u"  " + g_prop.Commands[size_t(i)].Text;
+}
+
+void SetCommandItem(int i) {
+    HWND list = Item(kIdCommandList);
+    SendMessageW(list, LB_DELETESTRING, WPARAM(i), 0);
+    SendMessageW(list, LB_INSERTSTRING, WPARAM(i), reinterpret_cast<LPARAM>(W(CommandItem(i))));
+    SendMessageW(list, LB_SETCURSEL, WPARAM(g_prop.Current), 0);
+}
+
+void ShowCommand(int i) {
+    TPropState& p = g_prop;
+    if (i < 0 || i >= kCommandCount) return;
+    p.Current = i;
+    p.Showing = true;
+    SendMessageW(Item(kIdCommandList), LB_SETCURSEL, WPARAM(i), 0);
+    SetText(kIdCommandText, p.Commands[size_t(i)].Text);
+    Select(kIdCommandMode, p.Commands[size_t(i)].Mode);
+    SetText(kIdCommandRepeat, p.RepeatTexts[size_t(i)]);
+    p.Showing = false;
+}
+
+// A field of the shown command changed.
+void TakeCommandField(int id) {
+    TPropState& p = g_prop;
+    if (p.Showing || p.Current < 0) return;
+    TStoredCommand& c = p.Commands[size_t(p.Current)];
+    if (id == kIdCommandText) {
+        c.Text = TextOf(kIdCommandText);
+        SetCommandItem(p.Current);
+    } else if (id == kIdCommandMode) {
+        c.Mode = NormalizeSendMode(Selection(kIdCommandMode));
+    } else {
+        p.RepeatTexts[size_t(p.Current)] = TextOf(kIdCommandRepeat);
+    }
+}
+
+void LoadCommands(const TSessionSettings& s) {
+    TPropState& p = g_prop;
+    p.Commands = s.Commands;
+    for (int i = 0; i < kCommandCount; ++i) {
+        p.RepeatTexts[size_t(i)] = IntToText(s.Commands[size_t(i)].RepeatMs);
+        SendMessageW(Item(kIdCommandList), LB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(W(CommandItem(i))));
+    }
+    ShowCommand(0);
+}
+
+bool Reject(int field, const std::u16string& text);
+
+// The ten as they are saved, or false after showing the first that cannot be.
+bool ReadCommands(TSessionSettings& s) {
+    TPropState& p = g_prop;
+    for (int i = 0; i < kCommandCount; ++i) {
+        TStoredCommand c = p.Commands[size_t(i)];
+        c.Text = StoredCommandText(c.Text);
+        const std::u16string number = IntToText(i + 1);
+        const std::u16string typed = Trim(p.RepeatTexts[size_t(i)]);
+        c.RepeatMs = typed.empty() ? 0 : ParseFieldInt(typed, kNoNumber);
+        if (c.RepeatMs != 0 && (c.RepeatMs < kMinRepeatMs || c.RepeatMs > kMaxRepeatMs)) {
+            ShowCommand(i);
+            return Reject(kIdCommandRepeat,
+                          TrFmt("error.command_repeat",
+                                u"Command {0}: repeat every {1} to {2} ms, or 0 to send it once.",
+                                {number, IntToText(kMinRepeatMs), IntToText(kMaxRepeatMs)}));
+        }
+        if (c.Text.empty()) {
+            s.Commands[size_t(i)] = TStoredCommand{};  // nothing to keep of it
+            continue;
+        }
+        const TSendBytes bytes = EncodeSendLine(c.Text, c.Mode, s.Charset);
+        if (!bytes.Ok) {
+            ShowCommand(i);
+            Reject(kIdCommandText,
+                   TrFmt("error.command_text",
+                         u"Command {0} cannot be sent as {1}: see character {2}.",
+                         {number, Tr(kSendModeChoices[c.Mode].Key, kSendModeChoices[c.Mode].Text),
+                          IntToText(bytes.ErrorPos + 1)}));
+            SendMessageW(Item(kIdCommandText), EM_SETSEL, WPARAM(bytes.ErrorPos),
+                         LPARAM(bytes.ErrorPos + std::max(bytes.ErrorLen, 1)));
+            return false;
+        }
+        s.Commands[size_t(i)] = c;
+    }
     return true;
 }
 
@@ -206,6 +341,7 @@ void LoadValues() {
     SetChecked(kIdAutoReconnect, s.AutoReconnect);
     SetChecked(kIdHistoryOn, s.HistoryOn);
     SetText(kIdHistoryLines, IntToText(s.HistoryLines));
+    LoadCommands(s);
     ApplyEnabling();
 }
 
@@ -250,14 +386,16 @@ bool ReadForm(TSessionSettings& s, TConnInfo& c) {
     s.ConnectInQuickView = Checked(kIdConnectInQuickView);
     s.AutoReconnect = Checked(kIdAutoReconnect);
     s.HistoryOn = Checked(kIdHistoryOn);
-    if (!s.HistoryOn) return true;  // the stored depth stays, whatever is typed
-    const int32_t depth = NumberOf(kIdHistoryLines);
-    if (depth < kMinHistoryLines || depth > kMaxHistoryLines)
-        return Reject(kIdHistoryLines,
-                      TrFmt("error.history", u"History depth must be between {0} and {1} lines.",
-                            {IntToText(kMinHistoryLines), IntToText(kMaxHistoryLines)}));
-    s.HistoryLines = depth;
-    return true;
+    if (s.HistoryOn) {  // otherwise the stored depth stays, whatever is typed
+        const int32_t depth = NumberOf(kIdHistoryLines);
+        if (depth < kMinHistoryLines || depth > kMaxHistoryLines)
+            return Reject(
+                kIdHistoryLines,
+                TrFmt("error.history", u"History depth must be between {0} and {1} lines.",
+                      {IntToText(kMinHistoryLines), IntToText(kMaxHistoryLines)}));
+        s.HistoryLines = depth;
+    }
+    return ReadCommands(s);
 }
 
 bool SaveChecked(const TSessionSettings& s, const TConnInfo& c) {
@@ -299,6 +437,17 @@ void OnCommand(int id, int code) {
             break;
         case kIdOk:
             if (code == BN_CLICKED) OnOk();
+            break;
+        case kIdCommandList:
+            if (code == LBN_SELCHANGE)
+                ShowCommand(int(SendMessageW(Item(kIdCommandList), LB_GETCURSEL, 0, 0)));
+            break;
+        case kIdCommandText:
+        case kIdCommandRepeat:
+            if (code == EN_CHANGE) TakeCommandField(id);
+            break;
+        case kIdCommandMode:
+            if (code == CBN_SELCHANGE) TakeCommandField(id);
             break;
         default:
             break;

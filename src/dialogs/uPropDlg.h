@@ -26,6 +26,11 @@ constexpr int kIdConnectInQuickView = 322;
 constexpr int kIdAutoReconnect = 323;
 constexpr int kIdHistoryOn = 331;
 constexpr int kIdHistoryLines = 332;
+// Stored commands: the list of ten and the fields of the one selected.
+constexpr int kIdCommandList = 351;
+constexpr int kIdCommandText = 352;
+constexpr int kIdCommandMode = 353;
+constexpr int kIdCommandRepeat = 354;
 constexpr int kIdOk = 341;
 constexpr int kIdCancel = 342;
 constexpr int kIdFirstAuto = 400;

@@ -24,5 +24,10 @@ constexpr TChoice kParityChoices[] = {{"choice.none", u"None"},
                                       {"parity.even", u"Even"},
                                       {"parity.mark", u"Mark"},
                                       {"parity.space", u"Space"}};
+// How a sent line is read (list index = send mode): the terminal's toolbar,
+// the stored commands of the properties dialog.
+constexpr TChoice kSendModeChoices[] = {{"send.mode_text", u"Text"},
+                                        {"send.mode_escapes", u"Text with escapes"},
+                                        {"send.mode_hex", u"Hex"}};
 constexpr TChoice kFlowChoices[] = {
     {"choice.none", u"None"}, {nullptr, u"RTS/CTS"}, {nullptr, u"XON/XOFF"}, {nullptr, u"DTR/DSR"}};

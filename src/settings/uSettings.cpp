@@ -187,6 +187,15 @@ TSessionSettings LoadSessionSettings(const std::u16string& section) {
     readBool(u"ConnectOnOpen", s.ConnectOnOpen);
     readBool(u"ConnectInQuickView", s.ConnectInQuickView);
     readBool(u"HistoryOn", s.HistoryOn);
+    readBool(u"Log", s.Log);
+    s.SendMode = NormalizeSendMode(ReadInt(section, u"SendMode", 0));
+    for (int i = 0; i < kCommandCount; ++i) {
+        const std::u16string key = u"Cmd" + IntToText(i + 1);
+        TStoredCommand& c = s.Commands[size_t(i)];
+        c.Text = StoredCommandText(ReadString(section, key, {}));
+        c.Mode = NormalizeSendMode(ReadInt(section, key + u"Mode", 0));
+        c.RepeatMs = ClampRepeatMs(ReadInt(section, key + u"Repeat", 0));
+    }
     s.HistoryLines = ReadInt(section, u"HistoryLines", GlobalHistoryLines());
     ApplySessionReadRules(s);
     return s;
@@ -209,6 +218,8 @@ void SaveTerminalSettings(const std::u16string& section, const TSessionSettings&
     WriteInt(section, u"Autoscroll", s.Autoscroll);
     WriteInt(section, u"AutoReconnect", s.AutoReconnect);
     WriteInt(section, u"Timestamps", s.Timestamps);
+    WriteInt(section, u"Log", s.Log);
+    WriteInt(section, u"SendMode", s.SendMode);
 }
 
 void SaveSessionSettings(const std::u16string& section, const TSessionSettings& s) {
@@ -217,6 +228,21 @@ void SaveSessionSettings(const std::u16string& section, const TSessionSettings& 
     WriteInt(section, u"ConnectInQuickView", s.ConnectInQuickView);
     WriteInt(section, u"HistoryOn", s.HistoryOn);
     WriteInt(section, u"HistoryLines", s.HistoryLines);
+    // An empty command leaves no keys behind; a section without commands
+    // stays as short as it was.
+    const auto path = SettingsPath();
+    for (int i = 0; i < kCommandCount; ++i) {
+        const std::u16string key = u"Cmd" + IntToText(i + 1);
+        const TStoredCommand& c = s.Commands[size_t(i)];
+        if (c.Text.empty()) {
+            for (const std::u16string& k : {key, key + u"Mode", key + u"Repeat"})
+                WritePrivateProfileStringW(W(section), W(k), nullptr, W(path));
+            continue;
+        }
+        WriteString(section, key, QuoteCommandText(c.Text));
+        WriteInt(section, key + u"Mode", c.Mode);
+        WriteInt(section, key + u"Repeat", c.RepeatMs);
+    }
 }
 
 TNameArray ListConnections() {
@@ -300,6 +326,17 @@ bool WriteAppearance(TColorRef background, TColorRef text, int32_t hexBytesPerLi
     if (!WriteStringChecked(kPlugin, u"TerminalBackground", ColorToHex(background))) return false;
     if (!WriteStringChecked(kPlugin, u"TerminalTextColor", ColorToHex(text))) return false;
     return WriteIntChecked(kPlugin, u"HexBytesPerLine", hexBytesPerLine);
+}
+
+void ReadLogSettings(std::u16string& folder, int32_t& format) {
+    folder = NormalizeLogFolder(ReadString(kPlugin, u"LogFolder", kDefaultLogFolder));
+    format = NormalizeLogFormat(ReadInt(kPlugin, u"LogFormat", kLogFormatText));
+}
+
+bool WriteLogSettings(const std::u16string& folder, int32_t format) {
+    if (!IsValidLogFolder(folder) || NormalizeLogFormat(format) != format) return false;
+    if (!WriteStringChecked(kPlugin, u"LogFolder", NormalizeLogFolder(folder))) return false;
+    return WriteIntChecked(kPlugin, u"LogFormat", format);
 }
 
 TWindowPlacement ReadWindowPlacement() {

@@ -39,6 +39,13 @@ bool WriteFontSettings(const std::u16string& face, int32_t size);
 void ReadAppearance(TColorRef& background, TColorRef& text, int32_t& hexBytesPerLine);
 bool WriteAppearance(TColorRef background, TColorRef text, int32_t hexBytesPerLine);
 
+// "Plugin"/"LogFolder" (normalized, not resolved) and "Plugin"/"LogFormat".
+void ReadLogSettings(std::u16string& folder, int32_t& format);
+// False, writing nothing, for a folder IsValidLogFolder refuses or a format
+// outside 0..1; otherwise writes the trimmed folder, then the format, and
+// returns the success of the last write made.
+bool WriteLogSettings(const std::u16string& folder, int32_t format);
+
 TWindowPlacement ReadWindowPlacement();
 void WriteWindowPlacement(int32_t left, int32_t top, int32_t width, int32_t height);
 

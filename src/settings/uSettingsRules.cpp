@@ -121,3 +121,70 @@ TWindowPlacement FixWindowPlacement(TWindowPlacement p, int32_t vx, int32_t vy, 
     if (top < int64_t(vy) || top > int64_t(vy) + vh - 100) p.Top = 100;
     return p;
 }
+
+int32_t NormalizeLogFormat(int32_t format) {
+    return InRangeOr(format, kLogFormatText, kLogFormatRaw, kLogFormatText);
+}
+
+std::u16string NormalizeLogFolder(std::u16string_view raw) {
+    std::u16string folder = Trim(raw);
+    return folder.empty() ? std::u16string(kDefaultLogFolder) : folder;
+}
+
+namespace {
+
+bool IsAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool HasDrive(std::u16string_view p) {
+    return p.size() >= 2 && IsAsciiLetter(p[0]) && p[1] == u':';
+}
+
+}  // namespace
+
+bool IsValidLogFolder(std::u16string_view folder) {
+    const std::u16string f = Trim(folder);
+    if (f.size() > kMaxLogFolderLength) return false;
+    for (size_t i = 0; i < f.size(); ++i) {
+        const char16_t c = f[i];
+        if (c < 32 || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' || c == u'*')
+            return false;
+        if (c == u':' && !(i == 1 && IsAsciiLetter(f[0]))) return false;
+    }
+    return true;
+}
+
+std::u16string ResolveLogFolder(std::u16string_view settingsPath, std::u16string_view folder) {
+    std::u16string f = NormalizeLogFolder(folder);
+    for (char16_t& c : f)
+        if (c == u'/') c = u'\\';
+    std::u16string path;
+    if (HasDrive(f) || f.starts_with(u"\\\\")) {
+        path = f;
+        // "D:logs" names a folder relative to a current directory the plugin
+        // does not control; the drive's root is what the user means.
+        if (HasDrive(path) && (path.size() == 2 || path[2] != u'\\')) path.insert(2, u"\\");
+    } else {
+        std::u16string base(settingsPath);
+        for (char16_t& c : base)
+            if (c == u'/') c = u'\\';
+        if (f.starts_with(u'\\')) {
+            // the root of the settings file's drive (or share)
+            if (HasDrive(base)) {
+                path = base.substr(0, 2) + f;
+            } else if (base.starts_with(u"\\\\")) {
+                size_t end = base.find(u'\\', 2);
+                if (end != std::u16string::npos) end = base.find(u'\\', end + 1);
+                path = base.substr(0, end) + f;
+            } else {
+                path = f;
+            }
+        } else {
+            const size_t slash = base.rfind(u'\\');
+            path =
+                (slash == std::u16string::npos ? std::u16string() : base.substr(0, slash + 1)) + f;
+        }
+    }
+    while (path.size() > 1 && IsSeparator(path.back()) && !(path.size() == 3 && HasDrive(path)))
+        path.pop_back();
+    return path;
+}

@@ -3,12 +3,25 @@
 // of "kestrelink.ini" live in uSettings.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 using TColorRef = uint32_t;  // 0x00BBGGRR, as Windows lays out a COLORREF
+
+// A stored command of a port or connection, sent with Alt+1 .. Alt+0 or from
+// the terminal's menu. Mode is a send mode (0 Text, 1 Text with escapes,
+// 2 Hex); RepeatMs 0 sends it once, otherwise every RepeatMs until stopped.
+struct TStoredCommand {
+    std::u16string Text;
+    int32_t Mode = 0;
+    int32_t RepeatMs = 0;
+
+    bool operator==(const TStoredCommand&) const = default;
+};
+constexpr int kCommandCount = 10;
 
 // Settings of one serial port or one saved TCP connection ("Port:"/"Conn:" section).
 struct TSessionSettings {
@@ -32,6 +45,9 @@ struct TSessionSettings {
     bool ConnectInQuickView = false;
     bool HistoryOn = true;
     int32_t HistoryLines = 10000;
+    bool Log = false;  // write what arrives to a file (a toolbar setting, saved with the others)
+    int32_t SendMode = 0;  // how the send line is read: 0 Text, 1 with escapes, 2 Hex (toolbar)
+    std::array<TStoredCommand, kCommandCount> Commands{};  // "Cmd1".."Cmd10"
 
     bool operator==(const TSessionSettings&) const = default;
 };
@@ -76,6 +92,54 @@ void ApplySessionReadRules(TSessionSettings& s);
 int32_t ClampHistoryLines(int32_t n);
 // Connection mode outside 0..2 reads as 1.
 int32_t NormalizeConnMode(int32_t mode);
+
+// Logging ("Plugin" section): where the files go and in which form. A
+// relative folder is taken from the settings file's folder.
+constexpr int32_t kLogFormatText = 0;  // decoded lines with their arrival times
+constexpr int32_t kLogFormatRaw = 1;   // the bytes exactly as received
+constexpr char16_t kDefaultLogFolder[] = u"logs";
+// Longest folder text accepted: the file name still has to fit after it.
+constexpr size_t kMaxLogFolderLength = 180;
+
+int32_t NormalizeLogFormat(int32_t format);  // 0..1, else text
+// The stored folder as it is used: trimmed, empty -> "logs".
+std::u16string NormalizeLogFolder(std::u16string_view raw);
+// A folder the user may store: empty (the default), or a path of at most
+// kMaxLogFolderLength units with no character a Windows path cannot hold
+// (control characters, < > " | ? *, a colon anywhere but after a leading
+// drive letter).
+bool IsValidLogFolder(std::u16string_view folder);
+// The absolute folder for a stored one: an absolute path ("C:\x", "\\server\x")
+// as it is; "\x" on the settings file's drive; anything else below the
+// settings file's folder. Separators are backslashes, with no trailing one
+// except after a bare drive.
+std::u16string ResolveLogFolder(std::u16string_view settingsPath, std::u16string_view folder);
+
+// Stored commands. The text is kept between double quotes, which the profile
+// functions take off again on reading, so blanks at either end and quotes of
+// its own read back as written. A line cannot hold a line break: control
+// characters are stored as blanks (escapes such as \r are how a command sends
+// them). Texts are cut to kMaxCommandLength, which the read buffer holds.
+constexpr int32_t kMaxSendMode = 2;
+constexpr int32_t kMinRepeatMs = 100;
+constexpr int32_t kMaxRepeatMs = 3600000;
+constexpr size_t kMaxCommandLength = 1000;
+inline int32_t NormalizeSendMode(int32_t mode) {
+    return mode < 0 || mode > kMaxSendMode ? 0 : mode;
+}
+// 0 (or less): no repeat; otherwise clamped to 100 ms .. 1 hour.
+inline int32_t ClampRepeatMs(int32_t ms) {
+    return ms <= 0 ? 0 : ms < kMinRepeatMs ? kMinRepeatMs : ms > kMaxRepeatMs ? kMaxRepeatMs : ms;
+}
+inline std::u16string StoredCommandText(std::u16string_view text) {
+    std::u16string v(text.substr(0, kMaxCommandLength));
+    for (char16_t& c : v)
+        if (c < 32) c = u' ';
+    return v;
+}
+inline std::u16string QuoteCommandText(std::u16string_view text) {
+    return u'"' + StoredCommandText(text) + u'"';
+}
 
 // Section names: "Port:" + port, "Conn:" + connection; kind 0 serial, 1 TCP.
 std::u16string PortSection(std::u16string_view port);

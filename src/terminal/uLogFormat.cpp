@@ -1,6 +1,7 @@
 #include "terminal/uLogFormat.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "base/uText.h"
 
@@ -79,27 +80,40 @@ void AppendLogStamp(std::string& out, TDateTime t) {
 }
 
 void AppendLogLine(std::string& out, std::u16string_view text, TDateTime t) {
-    AppendLogStamp(out, t);
-    const char16_t* p = text.data();
-    const char16_t* end = p + text.size();
-    while (p < end) {
-        // ASCII runs, the bulk of any device's output, go straight across.
-        const char16_t* run = p;
-        while (p < end && *p < 0x80) ++p;
-        if (p > run) {
-            const size_t at = out.size();
-            out.resize(at + size_t(p - run));
-            for (size_t i = 0; run < p; ++run, ++i) out[at + i] = char(*run);
-            continue;
-        }
-        uint32_t c = *p++;
-        if (c >= 0xD800 && c <= 0xDBFF && p < end && *p >= 0xDC00 && *p <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        AppendUtf8(out, c);
+    TLogLines().Append(out, text, t);
+}
+
+void TLogLines::Append(std::string& out, std::u16string_view text, TDateTime t) {
+    if (t != time_ || stamp_.empty()) {
+        stamp_.clear();
+        AppendLogStamp(stamp_, t);
+        time_ = t;
     }
-    out += "\r\n";
+    // Room for the line as if it were ASCII, filled through a pointer; the
+    // first other character hands the rest to the general path.
+    const size_t start = out.size();
+    out.resize(start + kLogStampLength + text.size() + 2);
+    char* d = out.data() + start;
+    std::memcpy(d, stamp_.data(), kLogStampLength);
+    d += kLogStampLength;
+    size_t i = 0;
+    for (; i < text.size() && text[i] < 0x80; ++i) *d++ = char(text[i]);
+    if (i < text.size()) {
+        out.resize(size_t(d - out.data()));
+        for (; i < text.size(); ++i) {
+            uint32_t c = text[i];
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF)
+                c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+            else if (c >= 0xD800 && c <= 0xDFFF)
+                c = 0xFFFD;
+            AppendUtf8(out, c);
+        }
+        out += "\r\n";
+        return;
+    }
+    *d++ = '\r';
+    *d = '\n';
 }
 
 std::u16string SafeFileName(std::u16string_view name) {

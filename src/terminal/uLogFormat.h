@@ -39,6 +39,19 @@ void AppendLogStamp(std::string& out, TDateTime t);
 // U+FFFD), CR LF.
 void AppendLogLine(std::string& out, std::u16string_view text, TDateTime t);
 
+// AppendLogLine for a stream of lines. The lines of one read share their
+// arrival time, so the prefix is made once per time and copied after that,
+// and ASCII text is copied without a per-character capacity check: a log
+// costs the window's thread a fraction of what decoding the bytes costs.
+class TLogLines {
+public:
+    void Append(std::string& out, std::u16string_view text, TDateTime t);
+
+private:
+    TDateTime time_ = -1;
+    std::string stamp_;
+};
+
 // `name` made fit to be part of a Windows file name: control characters and
 // \ / : * ? " < > | become "_"; trailing dots and spaces become "_" (Windows
 // drops them); an empty name becomes "log"; at most kLogNameMax units, never

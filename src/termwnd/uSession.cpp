@@ -192,6 +192,7 @@ void TTermWindow::AcquireSession(bool historyOn, int32_t historyLines) {
 }
 
 void TTermWindow::LetGoSession() {
+    StopLog();  // it writes into the model that goes
     if (session_) {
         session_->ReceivedCount = receivedCount_;
         session_->SentCount = sentCount_;
@@ -253,6 +254,7 @@ void TTermWindow::ReconnectIfDue() {
 void TTermWindow::FeedModel(const void* bytes, int32_t count) {
     const int64_t firstLine = model_->FirstLineNumber(), rawBase = model_->RawBase();
     model_->Feed(bytes, count);
+    if (log_) log_->Commit();
     FollowLeavingRows(firstLine, rawBase);
 }
 
@@ -262,6 +264,7 @@ void TTermWindow::DrainReceived() {
     if (receiveBuffer_.Count() == 0) return;
     if (faultProbe_) faultProbe_(TFaultSite::Drain);
     receivedCount_ += receiveBuffer_.Count();
+    if (log_) log_->Received(receiveBuffer_.Data(), receiveBuffer_.Count());
     FeedModel(receiveBuffer_.Data(), receiveBuffer_.Count());
     receiveBuffer_.Clear();
     ShowNewOutput();
@@ -296,6 +299,7 @@ void TTermWindow::OnEnded(WPARAM number, LPARAM code) {
 void TTermWindow::OnConnected(WPARAM number) {
     if (uint32_t(number) != connectionNumber_ || !backend_) return;
     connected_ = true;
+    SyncLog();  // each connection its own file
     if (kind_ == 0)
         SetStatus(TrFmt("status.connected_parameters", u"{0} - connected ({1})",
                         {displayName_, ParametersText(settings_)}));
@@ -328,6 +332,7 @@ void TTermWindow::AttachBackend(std::unique_ptr<TBackend> backend, bool connecte
 }
 
 void TTermWindow::ReleaseBackend() {
+    StopLog();
     if (backend_) {
         const bool ended = backend_->Close();
         // What went out before the end still counts.
@@ -480,4 +485,5 @@ void TTermWindow::ReloadSettings() {
     }
     ApplyModelOptions();
     ShowNewOutput();
+    SyncLog();
 }

@@ -57,13 +57,15 @@ constexpr TControlDef kControls[] = {
     {kIdEcho, WC_BUTTONW, kCheck, "terminal.echo", u"Local echo", 13, 90, 20, 2},
     {kIdReconnect, WC_BUTTONW, kCheck, "terminal.reconnect", u"Auto-reconnect", 14, 110, 20, 2},
     {kIdTimestamps, WC_BUTTONW, kCheck, "terminal.timestamps", u"Timestamps", 15, 92, 20, 2},
-    {kIdClear, WC_BUTTONW, WS_TABSTOP, "action.clear", u"Clear", 16, 66, 24, 0},
+    {kIdLog, WC_BUTTONW, kCheck, "option.log", u"Log", 16, 50, 20, 2},
+    {kIdClear, WC_BUTTONW, WS_TABSTOP, "action.clear", u"Clear", 17, 66, 24, 0},
     {kIdOutput, kTermOutputClass, 0, nullptr, u"", 0, 0, 0, 0},
     {kIdSendLabel, WC_STATICW, 0, "action.send", u"Send", 0, 46, 18, 0},
     {kIdTxNewline, WC_COMBOBOXW, kCombo, nullptr, u"", 0, 90, 150, 0},
     {kIdEdit, WC_EDITW, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr, u"", 0, 50, 24, 0},
     {kIdSend, WC_BUTTONW, WS_TABSTOP, "action.send", u"Send", 0, 76, 26, 0},
     {kIdStatus, WC_STATICW, SS_ENDELLIPSIS, nullptr, u"", 0, 20, 18, 0},
+    {kIdLogFile, WC_STATICW, SS_PATHELLIPSIS, nullptr, u"", 0, 20, 18, 0},
     {kIdLampCts, WC_STATICW, kLamp, nullptr, u"CTS", 0, 36, 20, 0},
     {kIdLampDsr, WC_STATICW, kLamp, nullptr, u"DSR", 0, 36, 20, 0},
     {kIdLampRi, WC_STATICW, kLamp, nullptr, u"RI", 0, 36, 20, 0},
@@ -226,5 +228,13 @@ void TTermWindow::LayoutBottom(HDC dc, int width, int height, int outputTop) {
     for (int id = kIdLampDcd; id >= kIdLampCts; --id, lampX -= S(40))
         move(id, lampX, statusY, S(36), S(20));
     const int ctsX = lampX + S(40);
-    move(kIdStatus, margin, statusY + S(2), std::max(S(20), ctsX - margin - gap), S(18));
+    int statusWidth = std::max(S(20), ctsX - margin - gap);
+    // While a log is written its file's name takes part of the status row.
+    HWND logFile = Control(kIdLogFile);
+    if (logFile && (GetWindowLongW(logFile, GWL_STYLE) & WS_VISIBLE)) {
+        const int logWidth = std::min(S(280), statusWidth / 2);
+        statusWidth = std::max(S(20), statusWidth - logWidth - gap);
+        move(kIdLogFile, margin + statusWidth + gap, statusY + S(2), logWidth, S(18));
+    }
+    move(kIdStatus, margin, statusY + S(2), statusWidth, S(18));
 }

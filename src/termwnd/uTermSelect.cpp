@@ -179,6 +179,11 @@ HMENU TTermWindow::BuildContextMenu() const {
     AppendMenuW(menu, MF_STRING, kCmdSelectAll, W(Tr("action.select_all", u"Select all")));
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, kCmdClearOutput, W(Tr("action.clear_output", u"Clear output")));
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING | (settings_.Log ? MF_CHECKED : 0), kCmdLog,
+                W(Tr("option.log", u"Log")));
+    AppendMenuW(menu, MF_STRING, kCmdSaveOutput,
+                W(Tr("action.save_output", u"Save output as\u2026")));
     return menu;
 }
 
@@ -192,6 +197,14 @@ void TTermWindow::RunMenuCommand(int command) {
             break;
         case kCmdClearOutput:
             ClearOutput();
+            break;
+        case kCmdLog:
+            // as a click on the box would
+            SetChecked(kIdLog, !IsChecked(kIdLog));
+            PostApply(kIdLog);
+            break;
+        case kCmdSaveOutput:
+            SaveOutputAs();
             break;
         default:
             break;
@@ -213,6 +226,7 @@ void TTermWindow::OnContextMenu(LPARAM lp) {
 }
 
 void TTermWindow::ClearOutput() {
+    if (log_) log_->FlushOpenLine();  // the log keeps what the view lets go
     model_->Reset();
     selection_ = false;
     topRow_ = 0;

@@ -193,6 +193,7 @@ void TTermWindow::ShowSettings() {
     SetChecked(kIdEcho, s.LocalEcho);
     SetChecked(kIdReconnect, s.AutoReconnect);
     SetChecked(kIdTimestamps, s.Timestamps);
+    SetChecked(kIdLog, s.Log);
     ApplyEnablingRule();
 }
 
@@ -279,6 +280,7 @@ void TTermWindow::OnCreate() {
     lampOffBrush_.Reset(CreateSolidBrush(kLampOffColor));
     CreateControls();
     FillOptionLists();
+    if (HWND c = Control(kIdLogFile)) ShowWindow(c, SW_HIDE);  // shown while a log is written
     // Until a session brings its own, the controls show the defaults.
     ShowSettings();
     RECT rc;
@@ -374,6 +376,7 @@ void TTermWindow::OnCommand(int id, int code) {
         case kIdEcho:
         case kIdReconnect:
         case kIdTimestamps:
+        case kIdLog:
             if (code == BN_CLICKED) PostApply(WPARAM(id));
             break;
         case kIdClear:
@@ -410,6 +413,7 @@ void TTermWindow::ReadControls() {
     s.LocalEcho = IsChecked(kIdEcho);
     s.AutoReconnect = IsChecked(kIdReconnect);
     s.Timestamps = IsChecked(kIdTimestamps);
+    s.Log = IsChecked(kIdLog);
 }
 
 void TTermWindow::OnApply(WPARAM clicked) {
@@ -418,6 +422,7 @@ void TTermWindow::OnApply(WPARAM clicked) {
     ApplyToSerialPort();
     ApplyModelOptions();
     ShowNewOutput();
+    SyncLog();
     // Without a port or connection there is no section to write to.
     if (!section_.empty()) SaveTerminalSettings(section_, settings_);
     if (clicked)
@@ -429,6 +434,7 @@ void TTermWindow::OnTimer(UINT_PTR id) {
         case kTimerLines:
             ShowCounters();
             PollLamps();
+            PollLog();
             break;
         case kTimerSettings:
             LoadTerminalFont();

@@ -16,7 +16,8 @@
 //   (control table, option lists, layout), uTermView.cpp/.h (painting,
 //   colours and scrolling), uTermSelect.cpp (selection, clipboard, context
 //   menu), uSession.cpp/.h (session control and the kept sessions),
-//   uListerGlue.cpp/.h (how terminal windows come into being).
+//   uListerGlue.cpp/.h (how terminal windows come into being), uTermLog.cpp
+//   with uLogFile.cpp/.h (the log file and saving the output).
 #pragma once
 
 #include <windows.h>
@@ -33,6 +34,7 @@
 #include "settings/uSettingsRules.h"
 #include "terminal/uBytes.h"
 #include "terminal/uTermModel.h"
+#include "termwnd/uLogFile.h"
 #include "termwnd/uSession.h"
 #include "termwnd/uTermView.h"
 
@@ -58,6 +60,7 @@ constexpr int kIdEcho = 125;
 constexpr int kIdReconnect = 126;
 constexpr int kIdClear = 127;
 constexpr int kIdTimestamps = 128;
+constexpr int kIdLog = 129;
 // Send row, status row and the output view.
 constexpr int kIdTxNewline = 130;
 constexpr int kIdEdit = 131;
@@ -68,6 +71,7 @@ constexpr int kIdLampCts = 135;
 constexpr int kIdLampDsr = 136;
 constexpr int kIdLampRi = 137;
 constexpr int kIdLampDcd = 138;
+constexpr int kIdLogFile = 139;  // the log file's name, shown while one is written
 constexpr int kIdOutput = 140;
 // Labels.
 constexpr int kIdBaudLabel = 300;
@@ -84,6 +88,8 @@ constexpr int kIdSendLabel = 308;
 constexpr int kCmdCopy = 9001;
 constexpr int kCmdSelectAll = 9002;
 constexpr int kCmdClearOutput = 9003;
+constexpr int kCmdLog = 9004;
+constexpr int kCmdSaveOutput = 9005;
 
 // Timers of the main window: counters and lamps; font, colours and reconnect.
 constexpr UINT_PTR kTimerLines = 1;
@@ -228,6 +234,16 @@ public:
     const std::u16string& CountersText() const { return countersText_; }
     TSessionData* Session() const { return session_; }
 
+    // --- Logging and saving the output (uTermLog.cpp) ---
+    // The log being written (Log ticked and the connection up), or nullptr.
+    TSessionLog* Log() const { return log_.get(); }
+    // Its file's full path; empty without a log or before the file is open.
+    std::u16string LogFilePath() const;
+    // The whole history as the view shows it (text rows with their
+    // timestamps when shown, or the hex dump under its header), UTF-8 with CR
+    // LF line ends. False with the system's error code.
+    bool SaveOutputTo(const std::u16string& path, DWORD& error) const;
+
 private:
     // Tests and the pictures reach a few internals through uTermWndTesting.h.
     friend struct TTermWindowTestAccess;
@@ -243,6 +259,18 @@ private:
     // A handler failed (out of memory, or worse): the session ends with a
     // status text; the window and the file manager go on.
     void OnFault(TFault kind);
+
+    // logging (uTermLog.cpp)
+    // Starts or stops the log to match the Log setting and the connection.
+    void SyncLog();
+    void StartLog();
+    // Writes the open line and closes the file.
+    void StopLog();
+    // Timer 1: a failed log unticks the box and says why; the label follows
+    // the file being written.
+    void PollLog();
+    void ShowLogFile();
+    void SaveOutputAs();
 
     static LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK OutputProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -386,4 +414,7 @@ private:
     SIZE backSize_ = {0, 0};
     std::u16string rowText_;
     std::u16string rowAttrs_;
+
+    std::unique_ptr<TSessionLog> log_;
+    std::u16string logShown_;  // the path the label shows
 };

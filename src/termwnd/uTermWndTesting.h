@@ -28,6 +28,9 @@ struct TTermWindowTestAccess {
         t.FeedModel(bytes.data(), int32_t(bytes.size()));
         t.ShowNewOutput();
     }
+    // A log started as a connection coming up would start it (pictures of a
+    // window that logs, without a connection).
+    static void StartLog(TTermWindow& t) { t.StartLog(); }
     // Makes painting or draining received data fail while set (nullptr: never).
     using TFaultSite = TTermWindow::TFaultSite;
     static void SetFaultProbe(void (*probe)(TFaultSite)) { TTermWindow::faultProbe_ = probe; }

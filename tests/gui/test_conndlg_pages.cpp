@@ -155,3 +155,24 @@ TEST_F(ConnDlgPages, GeneralTabOffersTheCatalogsAndStoresLanguageAndTheme) {
         EXPECT_EQ(TextOf(Item(d, 282)), L"Save") << "the open manager is not translated again";
     });
 }
+
+TEST_F(ConnDlgPages, GeneralTabStoresTheLogFolderAndFormatOnlyWhenValid) {
+    Write("[Plugin]\r\nLogFolder= D:\\captures \r\nLogFormat=7\r\n");
+    Run([&](HWND d) {
+        HWND folder = Item(d, 288), format = Item(d, 291);
+        EXPECT_EQ(TextOf(folder), L"D:\\captures");
+        EXPECT_EQ(ItemsOf(format),
+                  (std::vector<std::wstring>{L"Text with timestamps", L"Raw bytes"}));
+        EXPECT_EQ(SendMessageW(format, CB_GETCURSEL, 0, 0), 0) << "an unknown format reads as text";
+
+        SetTextOf(folder, L"logs|2");
+        EXPECT_EQ(ClickForBox(Item(d, 282)), L"The log folder is not a valid path: logs|2");
+        EXPECT_EQ(Value(L"Plugin", L"Theme"), L"\x1") << "a refused folder writes nothing";
+
+        SetTextOf(folder, L"  ");
+        SelectIndex(format, 1);
+        Press(Item(d, 282));
+        EXPECT_EQ(Value(L"Plugin", L"LogFolder") + Value(L"Plugin", L"LogFormat"), L"logs1")
+            << "an empty folder stores the default";
+    });
+}

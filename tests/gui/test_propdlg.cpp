@@ -230,3 +230,72 @@ TEST_F(PropDlg, AHundredOpenAndCloseCyclesLeaveNoGdiObjectOrWindowBehind) {
     EXPECT_EQ(FreeGdiSlots(), gdi);
     EXPECT_EQ(ThreadWindowCount(GetCurrentThreadId()), windows);
 }
+
+// The ten stored commands: read as stored (quotes keep blanks and quotes of
+// their own, out-of-range values corrected), edited through the list and its
+// fields, refused at OK while one cannot be sent, and saved so that each
+// reads back as typed, an emptied one leaving no keys behind.
+TEST_F(PropDlg, StoredCommandsAreEditedCheckedAndReadBackAsTyped) {
+    Write(
+        "[Port:COM3]\r\nCmd1=\"  spaced \"q\"  \"\r\nCmd2=AT\r\nCmd2Mode=7\r\nCmd2Repeat=50\r\n"
+        "Cmd4=stale\r\nCmd4Mode=2\r\n");
+    EXPECT_TRUE(Run(0, u"COM3", [&](HWND dlg) {
+        HWND list = FindById(dlg, kIdCommandList);
+        const auto items = ItemsOf(list);
+        ASSERT_EQ(items.size(), 10u);
+        EXPECT_EQ(items[0], L"1    spaced \"q\"  ");
+        EXPECT_EQ(items[9], L"10  ");
+        EXPECT_EQ(TextOf(FindById(dlg, kIdCommandText)), L"  spaced \"q\"  ");
+        SelectListItem(list, 1);
+        EXPECT_EQ(TextOf(FindById(dlg, kIdCommandText)), L"AT");
+        EXPECT_EQ(TextOf(FindById(dlg, kIdCommandMode)), L"Text") << "mode 7 reads as Text";
+        EXPECT_EQ(TextOf(FindById(dlg, kIdCommandRepeat)), L"100") << "50 ms reads as 100";
+
+        SelectListItem(list, 2);
+        Type(dlg, kIdCommandText, L"01 0");
+        SelectIndex(FindById(dlg, kIdCommandMode), 2);
+        Type(dlg, kIdCommandRepeat, L"99");
+        EXPECT_EQ(ItemsOf(list)[2], L"3  01 0") << "the list follows the text";
+        SelectListItem(list, 0);  // away and back: nothing typed is lost
+        SelectListItem(list, 2);
+        EXPECT_EQ(TextOf(FindById(dlg, kIdCommandRepeat)), L"99");
+        EXPECT_EQ(OkExpectingWarning(dlg),
+                  L"Command 3: repeat every 100 to 3600000 ms, or 0 to send it once.");
+        Type(dlg, kIdCommandRepeat, L"1000");
+        SelectListItem(list, 9);  // the warning shows the command it is about
+        EXPECT_EQ(OkExpectingWarning(dlg), L"Command 3 cannot be sent as Hex: see character 4.");
+        EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 2);
+        Type(dlg, kIdCommandText, L"01 02 0a");
+
+        SelectListItem(list, 3);
+        EXPECT_EQ(TextOf(FindById(dlg, kIdCommandMode)), L"Hex");
+        Type(dlg, kIdCommandText, L"");
+        SelectListItem(list, 4);
+        Type(dlg, kIdCommandText, L" \x041F\x0440\x0438 'x'");
+        SelectListItem(list, 9);
+        Type(dlg, kIdCommandText, L"\\x1b[0m\\r");
+        SelectIndex(FindById(dlg, kIdCommandMode), 1);
+        Click(FindById(dlg, kIdOk));
+    }));
+    const TSessionSettings s = LoadSessionSettings(u"Port:COM3");
+    const TStoredCommand expected[kCommandCount] = {{u"  spaced \"q\"  ", 0, 0},
+                                                    {u"AT", 0, 100},
+                                                    {u"01 02 0a", 2, 1000},
+                                                    {},
+                                                    {u" \u041F\u0440\u0438 'x'", 0, 0},
+                                                    {},
+                                                    {},
+                                                    {},
+                                                    {},
+                                                    {u"\\x1b[0m\\r", 1, 0}};
+    auto describe = [](const TStoredCommand& c) {
+        return std::wstring(W(c.Text)) + L" / " + std::to_wstring(c.Mode) + L" / " +
+               std::to_wstring(c.RepeatMs);
+    };
+    for (int i = 0; i < kCommandCount; ++i)
+        EXPECT_EQ(describe(s.Commands[size_t(i)]), describe(expected[i])) << "command " << i + 1;
+    const std::wstring ini = SettingsFile();
+    wchar_t probe[16] = {};
+    GetPrivateProfileStringW(L"Port:COM3", L"Cmd4Mode", L"gone", probe, 16, ini.c_str());
+    EXPECT_EQ(std::wstring(probe), L"gone") << "an emptied command leaves its keys";
+}

@@ -1,7 +1,7 @@
 // A lister terminal on a serial port (a socat pty pair of the serial
 // fixture): connected at once with its parameters, bytes both ways through
-// the device end, a second terminal on the same port refused in its status
-// line, and Quick View waiting for Connect.
+// the device end and into the raw log, a second terminal on the same port
+// refused in its status line, and Quick View waiting for Connect.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -72,7 +72,8 @@ TEST(SessionSerial, ListerPortConnectsAtOnceAndQuickViewWaits) {
     ASSERT_TRUE(GeneralPair(app, dev)) << "run through ctest: the serial fixture makes the ports";
     TDevice device(dev);
     ASSERT_NE(device.h, INVALID_HANDLE_VALUE);
-    TListerHost host("[Port:" + std::string(app.begin(), app.end()) + "]\r\nAutoReconnect=1\r\n");
+    TListerHost host("[Plugin]\r\nLogFormat=1\r\n[Port:" + std::string(app.begin(), app.end()) +
+                     "]\r\nAutoReconnect=1\r\nLog=1\r\n");
 
     HWND t = host.Load(host.NewParent(true), app);
     ASSERT_NE(t, nullptr);
@@ -95,6 +96,16 @@ TEST(SessionSerial, ListerPortConnectsAtOnceAndQuickViewWaits) {
     EXPECT_FALSE(Has(ModelText(second), u"from device")) << "shown elsewhere: a fresh session";
     host.Close(second);
     host.Close(t);
+    // The raw log, in "logs" beside the settings file: what the device sent,
+    // from the one terminal that had the port.
+    const std::wstring logs = host.Ini().substr(0, host.Ini().rfind(L'\\')) + L"\\logs\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((logs + app + L"_*.bin").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    const std::wstring name = found.cFileName;
+    EXPECT_FALSE(FindNextFileW(search, &found)) << "one file";
+    FindClose(search);
+    EXPECT_EQ(ReadFileBytes(logs + name), "from device\r\n");
 
     HWND q = host.Load(host.NewParent(false), app);
     ASSERT_NE(q, nullptr);

@@ -47,9 +47,9 @@ TEST(TermWindow, ControlsCaptionsAndOptionLists) {
     // Every control: ID, class and caption ("?": not fixed), child style, the UI font.
     std::wstring seen;
     const auto uiFont = SendMessageW(f.Control(101), WM_GETFONT, 0, 0);
-    for (int id : {101, 300, 102, 301, 103, 302, 104, 303, 105, 304, 106, 107,
-                   108, 305, 120, 306, 121, 307, 122, 123, 124, 125, 126, 128,
-                   127, 140, 308, 130, 131, 132, 133, 135, 136, 137, 138, 134}) {
+    for (int id : {101, 300, 102, 301, 103, 302, 104, 303, 105, 304, 106, 107, 108,
+                   305, 120, 306, 121, 307, 122, 123, 124, 125, 126, 128, 129, 127,
+                   140, 308, 130, 131, 132, 133, 135, 136, 137, 138, 134}) {
         HWND c = f.Control(id);
         const bool fixed = ClassOf(c) != L"ComboBox" && id != 133 && id != 134;
         seen += std::to_wstring(id) + L" " + ClassOf(c) + L" " + (fixed ? TextOf(c) : L"?") + L";";
@@ -64,7 +64,7 @@ TEST(TermWindow, ControlsCaptionsAndOptionLists) {
         L"106 ComboBox ?;107 Button DTR;108 Button RTS;305 Static View;120 ComboBox ?;"
         L"306 Static Encoding;121 ComboBox ?;307 Static Rx line ending;122 ComboBox ?;"
         L"123 Button ANSI colors;124 Button Autoscroll;125 Button Local echo;"
-        L"126 Button Auto-reconnect;128 Button Timestamps;127 Button Clear;"
+        L"126 Button Auto-reconnect;128 Button Timestamps;129 Button Log;127 Button Clear;"
         L"140 KestrelinkOutput ;308 Static Send;130 ComboBox ?;131 Edit ;132 Button Send;"
         L"133 Static ?;135 Static CTS;136 Static DSR;137 Static RI;138 Static DCD;134 Static ?;");
     EXPECT_TRUE(HasStyle(f.Control(107), BS_PUSHLIKE) && HasStyle(f.Control(102), CBS_DROPDOWN) &&
@@ -135,7 +135,8 @@ TEST(TermWindow, LayoutFollowsDpiAndWrapsWholeGroups) {
     is(300, S(8) + connectW + S(6), S(12), labelW, S(18));
     is(102, rect(300).right + S(6), S(8), S(88), 0);
     EXPECT_EQ(rect(123).top, S(10));
-    EXPECT_EQ(rect(127).left, rect(128).right + S(6));
+    EXPECT_EQ(rect(129).left, rect(128).right + S(6));
+    EXPECT_EQ(rect(127).left, rect(129).right + S(6));
     const int outTop = S(40), statusY = H - S(24), sendY = statusY - S(30);
     is(140, S(8), outTop, W - S(16), sendY - S(4) - outTop);
     const int sendW = measured(132, 76, 26), sendLabelW = measured(308, 46, 4);
@@ -152,10 +153,10 @@ TEST(TermWindow, LayoutFollowsDpiAndWrapsWholeGroups) {
     // first group may pass the right margin.
     const int narrow = S(480);
     f.Resize(narrow, H);
-    const std::vector<std::vector<int>> groups = {{101},      {300, 102}, {301, 103}, {302, 104},
-                                                  {303, 105}, {304, 106}, {107, 108}, {305, 120},
-                                                  {306, 121}, {307, 122}, {123},      {124},
-                                                  {125},      {126},      {128},      {127}};
+    const std::vector<std::vector<int>> groups = {
+        {101},      {300, 102}, {301, 103}, {302, 104}, {303, 105}, {304, 106},
+        {107, 108}, {305, 120}, {306, 121}, {307, 122}, {123},      {124},
+        {125},      {126},      {128},      {129},      {127}};
     auto rowOf = [&](int id) {
         return rect(id).top - (id >= 300 ? S(4) : (id >= 123 && id != 127 ? S(2) : 0));
     };

@@ -1,5 +1,6 @@
 // The connection manager's four tabs, light and dark, with a connection
-// loaded into the form, and the question before a save replaces another.
+// loaded into the form and a log folder and format chosen, and the question
+// before a save replaces another.
 #include <string>
 
 #include "base/uWin.h"
@@ -19,6 +20,7 @@ void Shoot(const std::string& theme) {
     const std::wstring ini = dir.File(L"kestrelink.ini");
     kltest::WriteFileBytes(ini,
                            "[Plugin]\r\nTheme=" + theme +
+                               "\r\nLogFolder=D:\\captures\\bench\r\nLogFormat=1"
                                "\r\n[Conn:router]\r\nHost=192.168.1.1\r\nPort=23\r\n"
                                "[Conn:lab-switch]\r\nHost=10.0.0.2\r\nPort=2001\r\nMode=0\r\n");
     SetSettingsPath(U(ini.c_str()));

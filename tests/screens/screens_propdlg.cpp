@@ -24,8 +24,12 @@ void Shoot(const std::string& theme, int kind, const std::u16string& name,
     TTempDir dir;
     const std::wstring ini = dir.File(L"kestrelink.ini");
     SetSettingsPath(U(ini.c_str()));
+    const std::string commands =
+        "Cmd1=AT+RST\r\nCmd2=\"\\x1b[0m status\\r\"\r\nCmd2Mode=1\r\n"
+        "Cmd3=01 02 0A FF\r\nCmd3Mode=2\r\nCmd3Repeat=1000\r\n";
     WriteFileBytes(ini, "[Plugin]\r\nTheme=" + theme +
-                            "\r\n[Conn:router]\r\nHost=192.168.1.1\r\nPort=23\r\nMode=1\r\n");
+                            "\r\n[Conn:router]\r\nHost=192.168.1.1\r\nPort=23\r\nMode=1\r\n" +
+                            commands + "[Port:COM3]\r\n" + commands);
     THostWindow host;
     PumpFor(300);  // the host settles (activation, first paint) before the dialog comes
     TDialogScript script([&] {
@@ -62,6 +66,11 @@ int main() {
             SelectIndex(FindById(dlg, kIdFlow), 1);
             Click(FindById(dlg, kIdHistoryOn));
             TabTo(dlg, kIdDtr);
+        });
+        // The third command (hex, repeating) in the fields.
+        Shoot(theme, 0, u"COM3", "propdlg_serial_commands", [](HWND dlg) {
+            SelectListItem(FindById(dlg, kIdCommandList), 2);
+            TabTo(dlg, kIdCommandText);
         });
         Shoot(theme, 1, u"router", "propdlg_tcp_focus_ok", [](HWND dlg) { TabTo(dlg, kIdOk); });
         // Focus on Cancel: it is the default button then, not OK.

@@ -1,5 +1,6 @@
 // Pictures of the terminal window for `make screens`: the text view with
-// ANSI colours, bold text, timestamps and a selection; the hex view; and the
+// ANSI colours, bold text, timestamps, a selection and a log being written
+// (Log ticked, the file named in the status row); the hex view; and the
 // window at a narrow width where the toolbar wraps. The screens script runs
 // this at 96 and at 144 DPI.
 #include <windows.h>
@@ -50,8 +51,11 @@ int main() {
         TTermFixture f(Scaled(780), Scaled(460));
         TSessionSettings s = DefaultSessionSettings();
         s.Timestamps = true;
+        s.Log = true;
         f.Show(0, u"COM3", s);
         f.UseFixedClock();
+        TTermWindowTestAccess::StartLog(f.Term());
+        PumpUntil([&] { return !TextOf(f.Control(kIdLogFile)).empty(); }, 2000);
         f.Feed(kSample);
         f.Term().SetStatus(u"COM3 - connected (115200 8N1)");
         Select(f, 20, 2, 33, 4);
