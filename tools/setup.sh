@@ -13,6 +13,7 @@ packages=(
   xvfb xauth x11-utils socat procps
   googletest libgtest-dev libbenchmark-dev libvterm-dev
   imagemagick
+  lrzsz                     # rx/rb: the receivers of the file-send tests and bench
 )
 
 missing=()

@@ -2,8 +2,57 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "base/uBarrier.h"
+#include "base/uText.h"
+#include "base/uWin.h"
+
+namespace {
+
+std::u16string BaseName(const std::u16string& path) {
+    const size_t slash = path.find_last_of(u"\\/");
+    return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+// The files of a transfer, read on the worker.
+class TWinFileSource : public TSendSource {
+public:
+    explicit TWinFileSource(std::vector<std::u16string> paths) : paths_(std::move(paths)) {}
+    bool Open(size_t index, int64_t& size) override {
+        file_.Reset();
+        if (index >= paths_.size()) return false;
+        // Others may go on reading and writing it: a build that rewrites the
+        // image while it goes out is the user's to judge, not a lock's.
+        file_.Reset(CreateFileW(W(paths_[index]), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER n = {};
+        if (!file_.Valid() || !GetFileSizeEx(file_.Get(), &n)) {
+            file_.Reset();
+            return false;
+        }
+        size = n.QuadPart;
+        return true;
+    }
+    int32_t Read(uint8_t* to, int32_t max) override {
+        DWORD got = 0;
+        if (!file_.Valid() || !ReadFile(file_.Get(), to, DWORD(max), &got, nullptr)) return -1;
+        return int32_t(got);
+    }
+
+private:
+    std::vector<std::u16string> paths_;
+    THandle file_;
+};
+
+}  // namespace
+
+struct TBackend::TTransfer {
+    std::vector<std::u16string> Names;  // without folder
+    std::unique_ptr<TWinFileSource> Source;
+    std::unique_ptr<TFileSender> Engine;
+};
 
 // --- Send queue ---
 
@@ -57,6 +106,7 @@ TBackend::TBackend(HWND owner, uint32_t connectionNumber)
     stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     drainedEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     queueEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    sendEnded_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 }
 
 TBackend::~TBackend() {
@@ -66,6 +116,7 @@ TBackend::~TBackend() {
     if (stopEvent_) CloseHandle(stopEvent_);
     if (drainedEvent_) CloseHandle(drainedEvent_);
     if (queueEvent_) CloseHandle(queueEvent_);
+    if (sendEnded_) CloseHandle(sendEnded_);
     DeleteCriticalSection(&sendLock_);
     DeleteCriticalSection(&lock_);
 }
@@ -74,10 +125,15 @@ bool TBackend::IsRemoteEcho() { return false; }
 
 std::u16string TBackend::EndText(DWORD) { return {}; }
 
+bool TBackend::CanBreak() const { return false; }
+
+bool TBackend::SendBreak() { return false; }
+
 bool TBackend::StartWorker(LPTHREAD_START_ROUTINE procedure) {
     // One worker per backend; without its events a worker could neither be
     // stopped, wait at the cap nor learn of queued blocks.
-    if (thread_ || !stopEvent_ || !drainedEvent_ || !queueEvent_ || !procedure) return false;
+    if (thread_ || !stopEvent_ || !drainedEvent_ || !queueEvent_ || !sendEnded_ || !procedure)
+        return false;
     stopping_.store(false);
     ResetEvent(stopEvent_);
     procedure_ = procedure;
@@ -98,10 +154,18 @@ DWORD WINAPI TBackend::WorkerMain(LPVOID p) {
                                  },
                                  DWORD(ERROR_INTERNAL_ERROR));
     self->lineUp_.store(false);
+    // A transfer outlived by its line: the owner still learns how it ended.
+    if (self->sendBusy_.load())
+        GuardedVoid([&] { self->EndFileSend(self->Stopping() ? kSendCancelled : kSendLineLost); },
+                    [&](TFault) {
+                        self->sendBusy_.store(false);
+                        SetEvent(self->sendEnded_);
+                    });
     return result;
 }
 
 bool TBackend::StopWorker() {
+    CancelFileSendForClose();
     SetStopping();
     SetEvent(stopEvent_);
     if (!thread_) return true;
@@ -113,6 +177,14 @@ bool TBackend::StopWorker() {
 
 bool TBackend::Deliver(const uint8_t* data, int32_t count) {
     if (count <= 0) return true;
+    if (transfer_ && transfer_->Engine && !transfer_->Engine->Finished() &&
+        transfer_->Engine->Protocol() != TSendProtocol::Raw) {
+        // The receiver's replies: the view gets the line back afterwards.
+        transfer_->Engine->Received(data, size_t(count), GetTickCount64());
+        QueueTransferOutput();
+        PublishProgress();
+        return true;
+    }
     bool stored = false;
     for (;;) {
         bool post = false;
@@ -191,7 +263,8 @@ void TBackend::PostConnected() {
 
 bool TBackend::Write(const uint8_t* data, int32_t length) {
     if (length <= 0) return true;
-    if (!data || !lineUp_.load()) return false;
+    // Typed text inside a block would corrupt the transfer.
+    if (!data || !lineUp_.load() || sendBusy_.load()) return false;
     bool queued = false, wake = false;
     try {
         queued = UnderSendLock([&] {
@@ -228,6 +301,18 @@ void TBackend::QueueReply(const uint8_t* data, int32_t count) {
     if (!UnderSendLock([&] { return queue_.Push(data, count, true); })) throw std::bad_alloc();
 }
 
+bool TBackend::QueueCommand(const uint8_t* data, int32_t count) {
+    if (!LineUp()) return false;
+    bool queued = false;
+    try {
+        queued = UnderSendLock([&] { return queue_.Push(data, count, true); });
+    } catch (const std::bad_alloc&) {
+        queued = false;
+    }
+    if (queued) SetEvent(queueEvent_);
+    return queued;
+}
+
 int64_t TBackend::RepliesQueued() {
     return UnderSendLock([&] { return queue_.Replies(); });
 }
@@ -237,4 +322,161 @@ void TBackend::DropQueue() {
         queue_.Clear();
         accepted_.store(written_.load());
     });
+}
+
+// --- Sending files ---
+
+std::atomic<uint32_t> TBackend::FileSendReplyMsForTests{0};
+
+bool TBackend::StartFileSend(std::vector<TFileToSend> files, TSendProtocol protocol,
+                             int charDelayMs, int lineDelayMs) {
+    const int p = int(protocol);
+    if (files.empty() || p < int(TSendProtocol::Raw) || p > int(TSendProtocol::Ymodem))
+        return false;
+    if (files.size() > 1 &&
+        (protocol == TSendProtocol::Xmodem || protocol == TSendProtocol::Xmodem1k))
+        return false;
+    if (!lineUp_.load() || sendBusy_.load()) return false;
+    try {
+        auto t = std::make_unique<TTransfer>();
+        std::vector<std::u16string> paths;
+        std::vector<std::string> names;
+        for (const TFileToSend& f : files) {
+            paths.push_back(f.Path);
+            t->Names.push_back(BaseName(f.Path));
+            names.push_back(Utf16ToUtf8(t->Names.back()));
+        }
+        TSendTiming timing;
+        if (const uint32_t reply = FileSendReplyMsForTests.load()) timing.ReplyMs = reply;
+        timing.CharDelayMs = uint32_t(std::clamp(charDelayMs, 0, int(kMaxCharDelayMs)));
+        timing.LineDelayMs = uint32_t(std::clamp(lineDelayMs, 0, int(kMaxLineDelayMs)));
+        t->Source = std::make_unique<TWinFileSource>(std::move(paths));
+        t->Engine = std::make_unique<TFileSender>(protocol, std::move(names), *t->Source, timing);
+        TFileSendProgress start;
+        start.Active = true;
+        start.Protocol = protocol;
+        start.FileName = t->Names[0];
+        start.FileCount = files.size();
+        UnderSendLock([&] {
+            offered_ = std::move(t);
+            progress_ = start;
+        });
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    cancelSend_.store(false);
+    ResetEvent(sendEnded_);
+    sendBusy_.store(true);
+    // A worker that ended meanwhile never picks the transfer up; taken back,
+    // it must not leave the backend busy for good.
+    if (!lineUp_.load()) {
+        const bool tookBack = UnderSendLock([&] {
+            const bool had = offered_ != nullptr;
+            offered_.reset();
+            if (had) progress_.Active = false;
+            return had;
+        });
+        if (tookBack) {
+            sendBusy_.store(false);
+            SetEvent(sendEnded_);
+            return false;
+        }
+    }
+    SetEvent(queueEvent_);
+    return true;
+}
+
+void TBackend::CancelFileSend() {
+    if (!sendBusy_.load()) return;
+    cancelSend_.store(true);
+    SetEvent(queueEvent_);
+}
+
+TFileSendProgress TBackend::FileSendProgress() {
+    return UnderSendLock([&] { return progress_; });
+}
+
+void TBackend::CancelFileSendForClose() {
+    if (!sendBusy_.load() || !thread_ || Stopping()) return;
+    CancelFileSend();
+    WaitForSingleObject(sendEnded_, kCloseCancelMs);
+}
+
+void TBackend::ServiceFileSend() {
+    if (!sendBusy_.load()) return;
+    const uint64_t now = GetTickCount64();
+    if (!transfer_) {
+        transfer_ = UnderSendLock([&] { return std::move(offered_); });
+        if (!transfer_) return;
+        drainUntil_ = 0;
+        transfer_->Engine->Start(now);
+    }
+    TFileSender& engine = *transfer_->Engine;
+    if (cancelSend_.load()) engine.Cancel();
+    engine.Poll(now, QueuedCount());
+    QueueTransferOutput();
+    PublishProgress();
+    lastQueued_ = QueuedCount();
+    if (!engine.Finished()) return;
+    // The last bytes (a cancel sequence above all) leave before the end is
+    // reported; a line that will not take them is given kSendDrainMs.
+    if (drainUntil_ == 0) drainUntil_ = now + kSendDrainMs;
+    if (lastQueued_ == 0 || now >= drainUntil_) EndFileSend(engine.Status().Outcome);
+}
+
+bool TBackend::ProtocolTransferRunning() const {
+    return transfer_ && !transfer_->Engine->Finished() &&
+           transfer_->Engine->Protocol() != TSendProtocol::Raw;
+}
+
+DWORD TBackend::FileSendWait() {
+    if (!transfer_) return sendBusy_.load() ? 0 : INFINITE;
+    // The line took the last bytes since the service ran: the engine's reply
+    // timer starts now.
+    if (lastQueued_ > 0 && QueuedCount() == 0) return 0;
+    const uint64_t now = GetTickCount64();
+    uint64_t at = transfer_->Engine->Finished() ? drainUntil_ : transfer_->Engine->WakeAt();
+    if (transfer_->Engine->Finished() && lastQueued_ > 0) at = std::min<uint64_t>(at, now + 50);
+    if (at == UINT64_MAX) return INFINITE;
+    return at <= now ? 0 : DWORD(std::min<uint64_t>(at - now, 60000));
+}
+
+void TBackend::QueueTransferOutput() {
+    if (!transfer_->Engine->HasOutput()) return;
+    std::vector<uint8_t> out;
+    transfer_->Engine->TakeOutput(out);
+    const bool queued = UnderSendLock([&] {
+        if (!queue_.Push(out.data(), int32_t(out.size()), false)) return false;
+        accepted_.fetch_add(int64_t(out.size()));
+        return true;
+    });
+    if (!queued) throw std::bad_alloc();
+}
+
+void TBackend::PublishProgress() {
+    const TSendStatus& st = transfer_->Engine->Status();
+    const size_t index = std::min(st.FileIndex, transfer_->Names.size() - 1);
+    UnderSendLock([&] {
+        progress_.FileIndex = index;
+        if (progress_.FileName != transfer_->Names[index])
+            progress_.FileName = transfer_->Names[index];
+        progress_.BytesDone = st.FileDone;
+        progress_.BytesTotal = st.FileSize;
+    });
+}
+
+void TBackend::EndFileSend(TSendOutcome outcome) {
+    if (transfer_) PublishProgress();
+    transfer_.reset();  // closes the file
+    UnderSendLock([&] {
+        offered_.reset();
+        progress_.Active = false;
+        progress_.Outcome = outcome;
+    });
+    lastQueued_ = 0;
+    drainUntil_ = 0;
+    cancelSend_.store(false);
+    sendBusy_.store(false);
+    SetEvent(sendEnded_);
+    PostRetried(WM_KL_FILESENT, LPARAM(outcome));
 }

@@ -46,6 +46,20 @@
 // Lifetime: Close stops the worker (3000 ms); when it reports false the worker
 // may still be running and still uses the object, so the owner must abandon it
 // rather than destroy it.
+//
+// Sending files (StartFileSend): the transfer runs on the worker, driven by
+// the pure engine of uFileSend.h. The worker opens and reads the files
+// itself, so a slow disk or a huge file never touches the owner's thread.
+// The engine's bytes go through the send queue like the owner's (counted by
+// WrittenCount, 0xFF doubled on telnet); while a transfer runs, Write is
+// refused so that typed text cannot land inside a block. During an XMODEM or
+// YMODEM transfer the received bytes (after the telnet filter) are the
+// receiver's replies and go to the engine, not to `pending`; the view gets
+// the line back when the transfer ends. A raw send leaves received bytes to
+// the view. The end is posted once as WM_KL_FILESENT, wParam the connection
+// number, lParam the TSendOutcome. Close cancels a running transfer: the
+// receiver's cancel sequence is queued and Close waits up to kCloseCancelMs
+// for the line to take it before the worker stops.
 #pragma once
 
 #include <windows.h>
@@ -53,13 +67,17 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "backend/uFileSend.h"
 #include "terminal/uBytes.h"
 
 constexpr UINT WM_KL_RECEIVED = WM_APP + 1;   // bytes wait in pending
 constexpr UINT WM_KL_ENDED = WM_APP + 2;      // lParam: 0 orderly close, else error code
 constexpr UINT WM_KL_CONNECTED = WM_APP + 3;  // the line is up (TCP connected, serial port open)
+constexpr UINT WM_KL_FILESENT = WM_APP + 4;   // a file send ended; lParam: TSendOutcome
 
 constexpr DWORD kStopTimeoutMs = 3000;
 constexpr int32_t kReadBlock = 4096;
@@ -75,6 +93,29 @@ constexpr int32_t kSendQueueCap = 1024 * 1024;
 // are out: a server that keeps asking while never reading cannot grow the
 // queue without bound.
 constexpr int32_t kReplyCap = 64 * 1024;
+// Close waits this long for a transfer's cancel sequence to leave; the worker
+// gives the line this long to take the last bytes of a transfer that ended.
+constexpr DWORD kCloseCancelMs = 500;
+constexpr DWORD kSendDrainMs = 1000;
+
+// One file to send: its full path.
+struct TFileToSend {
+    std::u16string Path;
+};
+
+// A snapshot of the file send, for the status line.
+struct TFileSendProgress {
+    bool Active = false;                  // from StartFileSend until WM_KL_FILESENT
+    TSendOutcome Outcome = kSendRunning;  // of the last transfer once it ended
+    TSendProtocol Protocol = TSendProtocol::Raw;
+    std::u16string FileName;  // without folder
+    size_t FileIndex = 0;     // 0-based, of FileCount
+    size_t FileCount = 0;
+    int64_t BytesDone = 0;  // of this file: acknowledged by the receiver (raw: left)
+    int64_t BytesTotal = 0;
+};
+// How long a serial break holds the line.
+constexpr DWORD kBreakMs = 250;
 
 // The bytes queued for the worker, in order: the owner's blocks and telnet
 // replies, each run of one kind one span. Not locked itself.
@@ -124,6 +165,12 @@ public:
     // Text for a WM_APP+2 code this backend posted; empty: the owner shows
     // its generic text for the code.
     virtual std::u16string EndText(DWORD code);
+    // A break: a serial line held in the break state for kBreakMs, a telnet
+    // IAC BRK. Returns at once (the worker carries it out, after the block it
+    // is writing); false while the line is not up or where the connection
+    // has no break (raw TCP; CanBreak tells the window to grey the item).
+    virtual bool CanBreak() const;
+    virtual bool SendBreak();
 
     // Owner thread: moves every waiting byte to `destination` (appended).
     void TakeReceived(TByteBuf& destination);
@@ -131,6 +178,24 @@ public:
     // The caller's bytes written to the line so far, and those still waiting.
     int64_t WrittenCount() const { return written_.load(); }
     int32_t QueuedCount() const;
+
+    // Owner thread. Starts sending `files` on the worker; false (nothing
+    // started) while the line is not up, while a transfer runs, for an empty
+    // list, or for several files with XMODEM or XMODEM-1K (only YMODEM names
+    // its files; raw sends several one after another). The delays pace a raw
+    // send: after each byte, and after each line end as well (ms, clamped to
+    // 0..1000 and 0..10000). The end comes as WM_KL_FILESENT; a file that
+    // cannot be opened or read ends it with kSendFileError.
+    bool StartFileSend(std::vector<TFileToSend> files, TSendProtocol protocol, int charDelayMs,
+                       int lineDelayMs);
+    // Owner thread: cancels a running transfer (the receiver is told); the
+    // end still comes as WM_KL_FILESENT, with kSendCancelled.
+    void CancelFileSend();
+    TFileSendProgress FileSendProgress();
+    bool FileSendActive() const { return sendBusy_.load(); }
+    // Test seam: when not 0, the reply time-out of transfers started from
+    // now on, in ms.
+    static std::atomic<uint32_t> FileSendReplyMsForTests;
 
     HWND Owner() const { return owner_; }
     uint32_t ConnectionNumber() const { return connectionNumber_; }
@@ -159,6 +224,13 @@ protected:
     // Telnet replies, queued behind everything queued so far; throws when
     // they cannot be stored (a lost reply would leave the peer waiting).
     void QueueReply(const uint8_t* data, int32_t count);
+    // Owner thread: protocol bytes of the owner's own (a telnet command),
+    // queued like a reply behind what waits and never counted as written;
+    // wakes the worker. False while the line is not up or when they cannot
+    // be stored.
+    bool QueueCommand(const uint8_t* data, int32_t count);
+    // Between WM_APP+3 and the worker's end.
+    bool LineUp() const { return lineUp_.load(); }
     int64_t RepliesQueued();
     // The caller's bytes that reached the line.
     void CountWritten(int64_t count) { written_.fetch_add(count); }
@@ -178,6 +250,14 @@ protected:
         return f();
     }
 
+    // Worker, once per round of its loop: drives a running file send (picks
+    // a new one up, passes time, queues what the engine sends).
+    void ServiceFileSend();
+    // Worker, right before it waits: how long the file send lets it wait.
+    DWORD FileSendWait();
+    // Worker: an XMODEM or YMODEM transfer waits on the receiver's replies.
+    bool ProtocolTransferRunning() const;
+
     // Sequentially consistent: Close sets the flag before it signals the stop
     // event, and a worker that wakes from any wait must see it set.
     bool Stopping() const { return stopping_.load(); }
@@ -186,7 +266,17 @@ protected:
     bool HasWorker() const { return thread_ != nullptr; }
 
 private:
+    struct TTransfer;
+
     static DWORD WINAPI WorkerMain(LPVOID self);
+    // Worker: queues the engine's bytes as the caller's.
+    void QueueTransferOutput();
+    void PublishProgress();
+    // Worker: the transfer is over; the owner is told.
+    void EndFileSend(TSendOutcome outcome);
+    // Owner, in StopWorker: a running transfer is cancelled and given
+    // kCloseCancelMs to say so on the line.
+    void CancelFileSendForClose();
     // Posts until the system takes the message or the backend stops.
     bool PostRetried(UINT msg, LPARAM lParam);
 
@@ -212,4 +302,14 @@ private:
     std::atomic<int64_t> written_{0};
     // Between PostConnected and the worker's end.
     std::atomic<bool> lineUp_{false};
+
+    // File send: handed over under the send lock, then the worker's alone.
+    std::unique_ptr<TTransfer> offered_;
+    std::unique_ptr<TTransfer> transfer_;
+    TFileSendProgress progress_;         // under the send lock
+    std::atomic<bool> sendBusy_{false};  // from StartFileSend until the end is posted
+    std::atomic<bool> cancelSend_{false};
+    HANDLE sendEnded_ = nullptr;  // manual reset: no transfer runs
+    int64_t lastQueued_ = 0;      // worker: QueuedCount at the last service
+    uint64_t drainUntil_ = 0;     // worker: an ended transfer's last bytes
 };

@@ -78,6 +78,17 @@ bool ConfigureLine(HANDLE port, const TSessionSettings& s, bool requireCurrentSt
     return SetCommState(port, &dcb) != FALSE;
 }
 
+// The view's reads wait for a 20 ms gap, so a burst arrives as one delivery.
+// A transfer's replies are single bytes that the sender waits for: there the
+// gap is the shortest there is, since at 115200 baud 20 ms per reply would
+// cost a fifth of the line's time per 1 KiB block. (The "return at once"
+// setting of all-ones time-outs never completes a read under Wine.)
+void SetReadTimeouts(HANDLE port, bool quick) {
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = quick ? 1 : kReadIntervalMs;
+    SetCommTimeouts(port, &timeouts);
+}
+
 // One overlapped operation on the port with its own event. Whoever leaves
 // the frame that owns the operation's buffer (a stop, a failure, an
 // exception) cancels it here and waits until the system is done with the
@@ -168,9 +179,7 @@ void OpenLine(TOpenState& s) {
         s.Failure = kOpenParameters;
         return;
     }
-    COMMTIMEOUTS timeouts = {};
-    timeouts.ReadIntervalTimeout = kReadIntervalMs;
-    SetCommTimeouts(port.Get(), &timeouts);
+    SetReadTimeouts(port.Get(), false);
     PurgeComm(port.Get(), kPurgeAll);
     s.Port = port.Release();
 }
@@ -345,6 +354,18 @@ void TSerialBackend::IoLoop(HANDLE port) {
     // thread spinning.
     ULONGLONG readAt = 0, writeAt = 0;
     DWORD failure = ERROR_SUCCESS;
+    bool quickReads = false;
+    // A break sits between two writes; however the loop ends, the line does
+    // not stay in the break state.
+    ULONGLONG breakEnds = 0;
+    bool inBreak = false;
+    struct TBreakGuard {
+        HANDLE Port;
+        const bool& On;
+        ~TBreakGuard() {
+            if (On) ClearCommBreak(Port);
+        }
+    } breakGuard{port, inBreak};
 
     // A read that timed out is an empty read, not a lost port: Windows
     // reports it as success, Wine fails it with ERROR_TIMEOUT.
@@ -373,8 +394,21 @@ void TSerialBackend::IoLoop(HANDLE port) {
         // without waiting; reads and writes take turns, so a flood of input
         // cannot hold the queue back, nor the other way round.
         bool progressed = false;
+        ServiceFileSend();
         ULONGLONG now = GetTickCount64();
+        if (inBreak && now >= breakEnds) {
+            ClearCommBreak(port);
+            inBreak = false;
+        }
+        if (!inBreak && !write.Busy && breakWanted_.exchange(false) && SetCommBreak(port)) {
+            inBreak = true;
+            breakEnds = now + kBreakMs;
+        }
         if (!read.Busy && now >= readAt) {
+            if (quickReads != ProtocolTransferRunning()) {
+                quickReads = !quickReads;
+                SetReadTimeouts(port, quickReads);
+            }
             DWORD got = 0;
             const bool ok = ReadFile(port, buffer, DWORD(kReadBlock), &got, read.Start());
             if (!ok && GetLastError() == ERROR_IO_PENDING) {
@@ -384,7 +418,8 @@ void TSerialBackend::IoLoop(HANDLE port) {
                 progressed = true;
             }
         }
-        if (!write.Busy && now >= writeAt && failure == ERROR_SUCCESS) {
+        if (!write.Busy && now >= writeAt && failure == ERROR_SUCCESS && !inBreak &&
+            !breakWanted_.load()) {
             bool reply = false;
             if (piece.Count() == 0 && TakeOut(piece, writePiece_.load(), reply) > 0)
                 PieceStarting(piece.Count());
@@ -409,8 +444,10 @@ void TSerialBackend::IoLoop(HANDLE port) {
         ULONGLONG until = ~0ull;
         if (!read.Busy) until = readAt;
         if (!write.Busy && piece.Count() > 0) until = std::min(until, writeAt);
+        if (inBreak) until = std::min(until, breakEnds);
         now = GetTickCount64();
-        const DWORD timeout = until == ~0ull ? INFINITE : DWORD(until > now ? until - now : 0);
+        const DWORD timeout = std::min(
+            until == ~0ull ? INFINITE : DWORD(until > now ? until - now : 0), FileSendWait());
         if (WaitForMultipleObjects(count, waits, FALSE, timeout) == WAIT_FAILED) {
             failure = GetLastError();
             break;
@@ -430,6 +467,15 @@ void TSerialBackend::IoLoop(HANDLE port) {
 }
 
 void TSerialBackend::PieceStarting(int32_t) {}
+
+bool TSerialBackend::CanBreak() const { return true; }
+
+bool TSerialBackend::SendBreak() {
+    if (!LineUp()) return false;
+    breakWanted_.store(true);
+    SetEvent(QueueEvent());
+    return true;
+}
 
 bool TSerialBackend::ApplySettings(const TSessionSettings& settings) {
     settings_ = settings;

@@ -67,6 +67,11 @@ public:
     // "Invalid port settings: ...", or the system's text) for the code the
     // worker posted after a failed open; empty for any other code.
     std::u16string EndText(DWORD code) override;
+    // The worker holds the line in the break state for kBreakMs
+    // (SetCommBreak .. ClearCommBreak) once the write in flight is done;
+    // writes wait meanwhile, reading goes on.
+    bool CanBreak() const override;
+    bool SendBreak() override;
 
     // Owner thread. The record is stored first, also when the port is closed
     // or still opening; false unless the port is open and the driver took the
@@ -122,4 +127,6 @@ private:
     // How the open failed (see TOpenState), and the code posted for it.
     std::atomic<int> failure_{0};
     std::atomic<DWORD> failureCode_{0};
+    // Set by SendBreak, taken by the worker.
+    std::atomic<bool> breakWanted_{false};
 };

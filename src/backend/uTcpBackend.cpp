@@ -65,6 +65,13 @@ bool TTcpBackend::Close() {
 
 bool TTcpBackend::IsRemoteEcho() { return connection_.Mode == kModeTelnet && telnet_.RemoteEcho(); }
 
+bool TTcpBackend::CanBreak() const { return connection_.Mode != kModeRaw; }
+
+bool TTcpBackend::SendBreak() {
+    static constexpr uint8_t kBreak[] = {telnet::kIac, telnet::kBrk};
+    return CanBreak() && QueueCommand(kBreak, int32_t(sizeof kBreak));
+}
+
 DWORD WINAPI TTcpBackend::WorkerProc(LPVOID self) {
     static_cast<TTcpBackend*>(self)->Run();
     return 0;
@@ -360,6 +367,7 @@ void TTcpBackend::Transfer(SOCKET s, HANDLE readEvent) {
     int got = kPending;
     for (;;) {
         if (Stopping()) return;
+        ServiceFileSend();
         if (!sender.Pump(code)) break;
         got = kPending;
         if (!read.Busy() && (!telnet || RepliesQueued() <= kReplyCap)) {
@@ -375,7 +383,9 @@ void TTcpBackend::Transfer(SOCKET s, HANDLE readEvent) {
             DWORD count = 2;
             if (read.Busy()) waits[count++] = readEvent;
             if (sender.Busy()) waits[count++] = sender.Event();
-            if (WaitForMultipleObjects(count, waits, FALSE, INFINITE) == WAIT_FAILED) {
+            const DWORD woke = WaitForMultipleObjects(count, waits, FALSE, FileSendWait());
+            if (woke == WAIT_TIMEOUT) continue;  // the file send's turn
+            if (woke == WAIT_FAILED) {
                 code = int(GetLastError());
                 got = -1;
                 break;

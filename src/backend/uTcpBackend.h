@@ -61,6 +61,9 @@ public:
     bool Open(std::u16string& error) override;
     bool Close() override;
     bool IsRemoteEcho() override;
+    // Telnet modes only: IAC BRK, behind what is queued.
+    bool CanBreak() const override;
+    bool SendBreak() override;
 
     const TConnInfo& Connection() const { return connection_; }
 

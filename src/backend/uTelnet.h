@@ -29,6 +29,7 @@ constexpr uint8_t kWont = 252;
 constexpr uint8_t kWill = 251;
 constexpr uint8_t kSb = 250;
 constexpr uint8_t kSe = 240;
+constexpr uint8_t kBrk = 243;
 
 constexpr uint8_t kOptEcho = 1;
 constexpr uint8_t kOptSuppressGoAhead = 3;

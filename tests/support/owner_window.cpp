@@ -36,7 +36,7 @@ TOwnerWindow::~TOwnerWindow() {
     // Backend messages still queued for this window go with it; later ones
     // find no window and are dropped by the system.
     MSG m;
-    while (PeekMessageW(&m, hwnd_, WM_KL_RECEIVED, WM_KL_CONNECTED, PM_REMOVE)) {
+    while (PeekMessageW(&m, hwnd_, WM_KL_RECEIVED, WM_KL_FILESENT, PM_REMOVE)) {
     }
     DestroyWindow(hwnd_);
 }
@@ -47,6 +47,7 @@ LRESULT CALLBACK TOwnerWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_KL_RECEIVED:
         case WM_KL_ENDED:
         case WM_KL_CONNECTED:
+        case WM_KL_FILESENT:
             if (self) self->OnBackendMessage(msg, wp, lp);
             return 0;
         default:

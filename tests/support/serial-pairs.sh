@@ -12,6 +12,11 @@
 # with it, as a device unplugged mid-session would. The other pairs survive
 # any number of opens and closes of either end.
 #
+# The pair of role "xfer" carries file transfers: tests/support/xfer-peer.sh,
+# started here and stopped with the pairs, runs lrzsz's receivers on its
+# device end (and behind loopback TCP ports) on the tests' request; its
+# spool is DIR-serial/xfer.
+#
 # COM221 ("denied") leads to a directory, which CreateFileW refuses with
 # ERROR_ACCESS_DENIED as a driver refuses a port held by another program
 # (Wine does not enforce exclusive opens of serial ports itself).
@@ -31,6 +36,7 @@ pairs=(
   "abort 215 216 "
   "clog 217 218 "
   "vanish 219 220 wait-slave,"
+  "xfer 223 224 "
 )
 denied=221
 
@@ -40,6 +46,13 @@ ours() {
 }
 
 stop() {
+  if [ -f "$work/peer.pid" ]; then
+    pid=$(cat "$work/peer.pid")
+    # Its own process group: the receivers it started go with it.
+    if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q "xfer-peer.sh $work/xfer"; then
+      kill -TERM -- "-$pid" 2>/dev/null
+    fi
+  fi
   if [ -f "$work/pids" ]; then
     while read -r pid; do
       ours "$pid" && kill "$pid"
@@ -92,6 +105,8 @@ start)
   ln -sfn "$work/not-a-port" "$dosdevices/com$denied"
   echo "denied COM$denied -" >>"$work/pairs.tmp"
   mv "$work/pairs.tmp" "$work/pairs"
+  setsid "$(dirname "$0")/xfer-peer.sh" "$work/xfer" "$work" >"$work/peer.log" 2>&1 </dev/null &
+  echo $! >"$work/peer.pid"
   echo "serial pairs ready in $work"
   ;;
 stop)

@@ -659,3 +659,31 @@ TEST(Tcp, CloseIsPromptWhateverThePeerDoes) {
     }
     EXPECT_EQ(owner.Count(WM_KL_ENDED), 0) << "a Close by the owner was reported back";
 }
+
+// A telnet break is IAC BRK in the stream, behind what was queued before it;
+// it is no byte of the user's (not counted, 0xFF not doubled). Raw TCP has
+// no break at all.
+TEST(Tcp, BreakIsIacBrkOnTelnetAndAbsentOnRaw) {
+    TOwnerWindow owner;
+    std::string seen;
+    TPeer peer([&](SOCKET c) { seen = RecvExact(c, 8, 5000); });
+    TTcpBackend b(owner.Handle(), 7, Conn(peer.Port(), kModeTelnetFilter));
+    TCloseOnExit closer{b};
+    owner.DrainFrom(&b);
+    EXPECT_TRUE(b.CanBreak());
+    EXPECT_FALSE(b.SendBreak()) << "no line yet";
+    std::u16string error;
+    ASSERT_TRUE(b.Open(error));
+    ASSERT_TRUE(owner.WaitFor(WM_KL_CONNECTED, 5000));
+    ASSERT_TRUE(WriteText(b, "ab\xFF"));
+    EXPECT_TRUE(b.SendBreak());
+    ASSERT_TRUE(WriteText(b, "cd"));
+    peer.Join();
+    EXPECT_EQ(Hex(seen), Hex(std::string("ab\xFF\xFF\xFF\xF3") + "cd"));
+    EXPECT_TRUE(owner.PumpUntil([&] { return b.WrittenCount() == 5; }, 5000))
+        << "counted " << b.WrittenCount() << ", the break is not the user's";
+
+    TTcpBackend raw(owner.Handle(), 8, Conn(peer.Port(), kModeRaw));
+    EXPECT_FALSE(raw.CanBreak());
+    EXPECT_FALSE(raw.SendBreak());
+}
