@@ -22,7 +22,10 @@ exes=("$win"/bench_*.exe)
 win=$(realpath "$win")
 dir="$win/bench-wine"
 "$root/tools/wine-env.sh" setup "$dir" >/dev/null
-trap '"$root/tools/wine-env.sh" cleanup "$dir"' EXIT
+# Serial pairs for the benchmarks that talk to a port.
+"$root/tests/support/serial-pairs.sh" start "$dir" >/dev/null
+export KL_SERIAL_PAIRS="$dir-serial/pairs"
+trap '"$root/tests/support/serial-pairs.sh" stop "$dir"; "$root/tools/wine-env.sh" cleanup "$dir"' EXIT
 status=0
 for exe in "${exes[@]}"; do
   echo "== $(basename "$exe") (Wine)"
