@@ -32,18 +32,24 @@ inline std::vector<char> RepeatedBlock(std::string_view line) {
     return b;
 }
 
+// A socket listening on 127.0.0.1 at a port the system chose, and that port.
+inline SOCKET ListenLoopback(uint16_t& port) {
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(s, 1);
+    int size = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+    port = ntohs(a.sin_port);
+    return s;
+}
+
 class TSender {
 public:
     TSender(int64_t total, const std::vector<char>& block) {
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 1);
-        int size = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
-        port_ = ntohs(a.sin_port);
+        listener_ = ListenLoopback(port_);
         thread_ = std::thread([this, total, &block] {
             const SOCKET c = accept(listener_, nullptr, nullptr);
             if (c == INVALID_SOCKET) return;

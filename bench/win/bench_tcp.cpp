@@ -103,15 +103,7 @@ constexpr int32_t kSendBlock = 4096;
 class TReceiver {
 public:
     explicit TReceiver(int64_t total) {
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 1);
-        int size = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
-        port_ = ntohs(a.sin_port);
+        listener_ = klbench::ListenLoopback(port_);
         done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         thread_ = std::thread([this, total] {
             const SOCKET c = accept(listener_, nullptr, nullptr);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../support/filesend_peer.h"
+#include "fuzz_input.h"
 
 using namespace xmodem;
 using kltest::Bytes;
@@ -19,24 +20,8 @@ using kltest::TFrame;
 
 namespace {
 
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
-
-class TReader {
-public:
-    TReader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
-    bool Empty() const { return n_ == 0; }
-    uint8_t Byte() {
-        if (!n_) return 0;
-        --n_;
-        return *p_++;
-    }
-
-private:
-    const uint8_t* p_;
-    size_t n_;
-};
+using klfuzz::Check;
+using klfuzz::TReader;
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "backend/uTelnet.h"
+#include "fuzz_input.h"
 
 using namespace telnet;
 
@@ -22,24 +23,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
-
-class TReader {
-public:
-    TReader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
-    bool Empty() const { return n_ == 0; }
-    uint8_t Byte() {
-        if (!n_) return 0;
-        --n_;
-        return *p_++;
-    }
-
-private:
-    const uint8_t* p_;
-    size_t n_;
-};
+using klfuzz::Check;
+using klfuzz::TReader;
 
 struct TResult {
     Bytes Data, Replies;
