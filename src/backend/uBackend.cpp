@@ -216,16 +216,25 @@ bool TBackend::Deliver(const uint8_t* data, int32_t count) {
     }
 }
 
-void TBackend::TakeReceived(TByteBuf& destination) {
+void TBackend::TakeReceived(TByteBuf& destination, int32_t most) {
     EnterCriticalSection(&lock_);
     // Bytes stay pending if the destination cannot take them; the next
     // delivery then posts again.
-    if (pending_.Count() > 0 && destination.Append(pending_.Data(), pending_.Count()))
-        pending_.Clear();
-    notifyPosted_ = false;
+    const int32_t n = std::min(pending_.Count(), std::max(most, int32_t(1)));
+    const bool taken = n > 0 && destination.Append(pending_.Data(), n);
+    if (taken) pending_.Consume(n);
+    // What a slice left behind is owed its own notification: the worker may
+    // have nothing more to deliver.
+    const bool more = taken && pending_.Count() > 0;
+    notifyPosted_ = more;
     // Signalling costs a system call; only a worker held at the cap needs it.
     const bool wake = workerWaiting_;
     LeaveCriticalSection(&lock_);
+    if (more && !PostToOwner(WM_KL_RECEIVED, 0)) {
+        EnterCriticalSection(&lock_);
+        notifyPosted_ = false;
+        LeaveCriticalSection(&lock_);
+    }
     if (wake) SetEvent(drainedEvent_);
 }
 

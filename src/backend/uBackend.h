@@ -2,7 +2,7 @@
 //
 // The worker never hands memory across threads in a message. It appends what
 // it receives to `pending` under the lock and posts WM_APP+1 only when no such
-// message is outstanding; the owner drains everything with TakeReceived on its
+// message is outstanding; the owner drains with TakeReceived on its
 // own thread. Every message carries the owner's connection number in wParam so
 // that messages of an earlier connection can be told apart after a reconnect.
 //
@@ -172,8 +172,11 @@ public:
     virtual bool CanBreak() const;
     virtual bool SendBreak();
 
-    // Owner thread: moves every waiting byte to `destination` (appended).
-    void TakeReceived(TByteBuf& destination);
+    // Owner thread: moves the waiting bytes to `destination` (appended), at
+    // most `most` of them. When bytes are left over, a new WM_APP+1 is posted
+    // behind whatever the owner's queue holds: a window that takes a slice per
+    // message answers its keys between slices while a fast peer floods it.
+    void TakeReceived(TByteBuf& destination, int32_t most = INT32_MAX);
 
     // The caller's bytes written to the line so far, and those still waiting.
     int64_t WrittenCount() const { return written_.load(); }

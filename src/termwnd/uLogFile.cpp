@@ -18,7 +18,11 @@ struct TLogWriter::TShared {
     TLogTarget Target;
     THandle Wake;  // auto-reset: bytes passed kLogWakeBytes, or stop
     std::mutex Lock;
-    std::string Queue;
+    // Blocks in arrival order. A list of blocks rather than one string: a
+    // string that grows while the disk is behind is copied whole at every
+    // doubling, tens of milliseconds of the file manager's thread at a time.
+    std::vector<std::string> Queue;
+    size_t Queued = 0;
     size_t PeakQueued = 0;
     bool Stopping = false;  // no more Writes; the thread ends once the queue is out
     TLogFailure Failure;
@@ -213,24 +217,21 @@ bool TLogWriter::TShared::WriteRecords(const std::string& records) {
 
 void TLogWriter::TShared::Run() {
     if (!MakeFolder(Target.Folder) || !OpenPart(1)) return;
-    std::string batch;
+    std::vector<std::string> batch;
     for (;;) {
         WaitForSingleObject(Wake.Get(), kLogWriteMs);
         bool last;
         {
             std::lock_guard<std::mutex> g(Lock);
             batch.swap(Queue);
+            Queued = 0;
             last = Stopping;
         }
-        if (!(Target.Raw ? WriteBatch(batch) : WriteRecords(batch))) break;
-        // The buffers trade places at every swap (this one, the queue, and a
-        // text log's record buffer); one that grew while the disk stalled is
-        // given back rather than kept for the log's lifetime.
-        if (batch.capacity() > kLogKeepBytes)
-            std::string().swap(batch);
-        else
-            batch.clear();
-        if (last) break;
+        bool ok = true;
+        for (const std::string& block : batch)
+            if (!(ok = Target.Raw ? WriteBatch(block) : WriteRecords(block))) break;
+        batch.clear();
+        if (!ok || last) break;
     }
     ClosePart();
 }
@@ -258,6 +259,9 @@ TLogWriter::TLogWriter(TLogTarget target) : shared_(std::make_shared<TShared>())
     PinModule();
     auto* ref = new std::shared_ptr<TShared>(shared_);
     thread_ = CreateThread(nullptr, 0, &TLogWriter::ThreadMain, ref, 0, nullptr);
+    // Behind the file manager's own thread for the processor: the queue
+    // absorbs a writer that falls behind for a while, a key press does not.
+    if (thread_) SetThreadPriority(thread_, THREAD_PRIORITY_BELOW_NORMAL);
     if (!thread_) {
         const DWORD error = GetLastError();
         delete ref;
@@ -268,19 +272,20 @@ TLogWriter::TLogWriter(TLogTarget target) : shared_(std::make_shared<TShared>())
 TLogWriter::~TLogWriter() { Stop(); }
 
 bool TLogWriter::Write(const void* data, size_t n) {
-    return Enqueue(n, [&](std::string& q) { q.append(static_cast<const char*>(data), n); });
+    return Enqueue(n, [&](std::vector<std::string>& q) {
+        // Small deliveries share a block; a block stays below kLogWakeBytes.
+        if (q.empty() || q.back().size() + n > kLogWakeBytes) {
+            q.emplace_back();
+            q.back().reserve(std::max(n, kLogWakeBytes));
+        }
+        q.back().append(static_cast<const char*>(data), n);
+    });
 }
 
 bool TLogWriter::Take(std::string& block) {
-    // The thread has usually taken the queue already: then the block simply
-    // becomes the queue, and the caller gets the queue's empty storage back.
-    const bool queued = Enqueue(block.size(), [&](std::string& q) {
-        if (q.empty())
-            q.swap(block);
-        else
-            q.append(block);
-    });
-    block.clear();
+    const bool queued =
+        Enqueue(block.size(), [&](std::vector<std::string>& q) { q.push_back(std::move(block)); });
+    block = std::string();
     return queued;
 }
 
@@ -291,17 +296,18 @@ bool TLogWriter::Enqueue(size_t n, Put&& put) {
     {
         std::lock_guard<std::mutex> g(shared_->Lock);
         if (shared_->Stopping) return false;
-        std::string& q = shared_->Queue;
-        if (q.size() + n > kLogQueueCap) {
+        const size_t queued = shared_->Queued;
+        if (queued + n > kLogQueueCap) {
             // The thread writes what waits and ends; the window says why.
             shared_->Failure = {TLogFailure::Behind, 0, shared_->Path};
             shared_->Stopping = true;
             SetEvent(shared_->Wake.Get());
             return false;
         }
-        wake = q.size() < kLogWakeBytes && q.size() + n >= kLogWakeBytes;
-        put(q);
-        shared_->PeakQueued = std::max(shared_->PeakQueued, q.size());
+        wake = queued < kLogWakeBytes && queued + n >= kLogWakeBytes;
+        put(shared_->Queue);
+        shared_->Queued = queued + n;
+        shared_->PeakQueued = std::max(shared_->PeakQueued, shared_->Queued);
     }
     if (wake) SetEvent(shared_->Wake.Get());
     return true;

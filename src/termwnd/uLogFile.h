@@ -47,6 +47,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "terminal/uTermModel.h"
 
@@ -55,8 +56,6 @@ constexpr size_t kLogQueueCap = sizeof(void*) == 4 ? size_t(64) << 20 : size_t(2
 constexpr DWORD kLogWriteMs = 200;
 constexpr size_t kLogWakeBytes = size_t(1) << 20;
 constexpr DWORD kLogStopWaitMs = 2000;
-// Queue storage kept for the next bytes; more is given back once written.
-constexpr size_t kLogKeepBytes = size_t(64) << 20;
 // Parts tried for one name before the folder counts as unusable.
 constexpr int32_t kLogMaxNumber = 9999;
 
@@ -94,8 +93,8 @@ public:
     // made by AppendLogRecord); false (nothing queued) once the log has failed
     // or stopped, or when the queue would pass kLogQueueCap, which fails the log.
     bool Write(const void* data, size_t n);
-    // Write for a whole buffer, without copying it where the queue is empty:
-    // `block` is left empty, with storage to fill again.
+    // Write for a whole buffer, without copying it: the block joins the queue
+    // as it is and `block` is left empty.
     bool Take(std::string& block);
     // Whether the log failed, and why.
     bool Failed(TLogFailure* failure = nullptr) const;

@@ -22,6 +22,7 @@
 #include "base/uText.h"
 #include "i18n/uI18n.h"
 #include "settings/uSettings.h"
+#include "terminal/uSendText.h"
 #include "termwnd/uTermWnd.h"
 
 namespace {
@@ -65,21 +66,6 @@ std::vector<std::unique_ptr<TSessionData>>& SessionStore() {
     KeptSessionPool();
     static std::vector<std::unique_ptr<TSessionData>> store;
     return store;
-}
-
-std::string EncodeForSending(std::u16string_view text, int32_t charset) {
-    if (charset == 0) return Utf16ToUtf8(text);
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        // A surrogate pair is one character and becomes one "?".
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF)
-            ++i;
-        out.push_back(charset == 1 ? char(UnicodeToCp1252(c)) : (c < 0x80 ? char(c) : '?'));
-    }
-    return out;
 }
 
 std::string_view LineEnding(int32_t txNewline) {
@@ -258,9 +244,11 @@ void TTermWindow::FeedModel(const void* bytes, int32_t count) {
     FollowLeavingRows(firstLine, rawBase);
 }
 
-void TTermWindow::DrainReceived() {
+void TTermWindow::DrainReceived(bool all) {
     receiveBuffer_.Clear();
-    backend_->TakeReceived(receiveBuffer_);
+    // A slice per message: the backend posts again for the rest, behind the
+    // keys and clicks that came in meanwhile.
+    backend_->TakeReceived(receiveBuffer_, all ? INT32_MAX : kDrainSliceBytes);
     if (receiveBuffer_.Count() == 0) return;
     if (faultProbe_) faultProbe_(TFaultSite::Drain);
     receivedCount_ += receiveBuffer_.Count();
@@ -277,7 +265,7 @@ void TTermWindow::OnReceived(WPARAM number) {
 
 void TTermWindow::OnEnded(WPARAM number, LPARAM code) {
     if (uint32_t(number) != connectionNumber_ || !backend_) return;
-    DrainReceived();
+    DrainReceived(true);  // the backend goes now; what it still holds is shown
     // A port that could not be opened says why in the backend's own words,
     // as a failed connect always did.
     const std::u16string own = code ? backend_->EndText(DWORD(code)) : std::u16string();
@@ -332,6 +320,9 @@ void TTermWindow::AttachBackend(std::unique_ptr<TBackend> backend, bool connecte
 }
 
 void TTermWindow::ReleaseBackend() {
+    // A repeating command belongs to this connection: a reconnect does not
+    // start it again.
+    StopRepeat(false);
     StopLog();
     if (backend_) {
         const bool ended = backend_->Close();
@@ -355,19 +346,26 @@ void TTermWindow::StepHistory(int step) {
     if (sendHistory_.empty()) return;
     const int32_t n = int32_t(sendHistory_.size());
     historyPos_ = std::clamp(historyPos_ + step, 0, n);
-    const std::u16string text = historyPos_ < n ? sendHistory_[size_t(historyPos_)] : u"";
+    const std::u16string text = historyPos_ < n ? sendHistory_[size_t(historyPos_)].Text : u"";
+    // A line comes back in the mode it was sent in: "0d 0a" as hex is not
+    // the same line as text.
+    if (historyPos_ < n) {
+        settings_.SendMode = sendHistory_[size_t(historyPos_)].Mode;
+        Select(kIdSendMode, settings_.SendMode);
+    }
     if (HWND edit = Control(kIdEdit)) {
         SetWindowTextW(edit, W(text));
         SendMessageW(edit, EM_SETSEL, text.size(), text.size());
     }
 }
 
-void TTermWindow::PushHistory(const std::u16string& text) {
+void TTermWindow::PushHistory(const std::u16string& text, int32_t mode) {
     if (text.empty()) return;
-    if (sendHistory_.empty() || sendHistory_.back() != text) {
+    const TSentLine line{text, mode};
+    if (sendHistory_.empty() || sendHistory_.back() != line) {
         if (int32_t(sendHistory_.size()) >= kSendHistoryMax)
             sendHistory_.erase(sendHistory_.begin());
-        sendHistory_.push_back(text);
+        sendHistory_.push_back(line);
     }
     historyPos_ = int32_t(sendHistory_.size());
 }
@@ -422,10 +420,34 @@ void TTermWindow::Send() {
         SetStatus(Tr("status.no_send", u"Not connected - nothing sent"));
         return;
     }
-    const std::string encoded = EncodeForSending(text, settings_.Charset);
-    const std::string_view ending = LineEnding(settings_.TxNewline);
+    const int32_t mode = settings_.SendMode;
+    if (!SendLineText(text, mode, edit)) return;
+    PushHistory(text, mode);
+    SetWindowTextW(edit, L"");
+}
+
+bool TTermWindow::SendLineText(const std::u16string& text, int32_t mode, HWND edit) {
+    const TSendBytes line = EncodeSendLine(text, mode, settings_.Charset);
+    if (!line.Ok) {
+        // Nothing goes out; the fault is selected so that it can be mended
+        // in place, and the status names it counting from 1.
+        if (edit)
+            SendMessageW(edit, EM_SETSEL, WPARAM(line.ErrorPos),
+                         LPARAM(line.ErrorPos + line.ErrorLen));
+        if (edit) SetFocus(edit);
+        const std::u16string at = IntToText(int64_t(line.ErrorPos) + 1);
+        SetStatus(mode == kSendHex
+                      ? TrFmt("status.send_bad_hex", u"{0} - invalid hex at character {1}",
+                              {displayName_, at})
+                      : TrFmt("status.send_bad_escape", u"{0} - invalid escape at character {1}",
+                              {displayName_, at}));
+        return false;
+    }
+    const std::string& encoded = line.Bytes;
+    const std::string_view ending =
+        SendModeTakesLineEnding(mode) ? LineEnding(settings_.TxNewline) : std::string_view();
     const std::string bytes = encoded + std::string(ending);
-    if (bytes.empty()) return;
+    if (bytes.empty()) return false;
     // Queued, not written: the worker takes it to the line at the line's
     // pace and the Tx counter follows as it goes out. A queue that holds more
     // than a slow line can send for a long while refuses more; the text stays
@@ -436,15 +458,71 @@ void TTermWindow::Send() {
                             u"{0} - still sending earlier input; nothing added", {displayName_}));
         else
             SetStatus(TrFmt("status.send_failed", u"{0} - send failed", {displayName_}));
-        return;
+        return false;
     }
     if (settings_.LocalEcho && !backend_->IsRemoteEcho()) {
         const std::string echo = ending.empty() ? encoded : encoded + "\r\n";
         FeedModel(echo.data(), int32_t(echo.size()));
         ShowNewOutput();
     }
-    PushHistory(text);
-    SetWindowTextW(edit, L"");
+    return true;
+}
+
+void TTermWindow::SendCommand(int index) {
+    if (index < 0 || index >= kCommandCount) return;
+    const TStoredCommand& c = settings_.Commands[size_t(index)];
+    if (c.Text.empty()) return;
+    if (!backend_ || !connected_) {
+        SetStatus(Tr("status.no_send", u"Not connected - nothing sent"));
+        return;
+    }
+    // The repeating command's own item (or key) stops it; another repeating
+    // command takes its place.
+    if (c.RepeatMs > 0 && repeatIndex_ == index) return StopRepeat(true);
+    if (!SendLineText(c.Text, c.Mode, nullptr) || c.RepeatMs <= 0) return;
+    StopRepeat(false);
+    if (!SetTimer(mainWnd_, kTimerRepeat, UINT(c.RepeatMs), nullptr)) return;
+    repeatIndex_ = index;
+    SetStatus(TrFmt("status.repeating", u"{0} - repeating Cmd {1} every {2} ms (Esc stops)",
+                    {displayName_, IntToText(index + 1), IntToText(c.RepeatMs)}));
+}
+
+void TTermWindow::RepeatCommand() {
+    // Settings reloaded from elsewhere may have emptied the command or
+    // taken its repeat away; a line that is gone ends it too.
+    const int index = repeatIndex_;
+    if (index < 0 || index >= kCommandCount) return StopRepeat(false);
+    const TStoredCommand& c = settings_.Commands[size_t(index)];
+    if (!backend_ || !connected_ || c.Text.empty() || c.RepeatMs <= 0 ||
+        !SendLineText(c.Text, c.Mode, nullptr))
+        StopRepeat(false);
+}
+
+void TTermWindow::StopRepeat(bool user) {
+    if (repeatIndex_ < 0) return;
+    if (mainWnd_) KillTimer(mainWnd_, kTimerRepeat);
+    const int index = repeatIndex_;
+    repeatIndex_ = -1;
+    if (user)
+        SetStatus(TrFmt("status.repeat_stopped", u"{0} - stopped repeating Cmd {1}",
+                        {displayName_, IntToText(index + 1)}));
+}
+
+bool TTermWindow::OnCommandKey(UINT msg, WPARAM key) {
+    if (key < '0' || key > '9') return false;
+    // The character that follows is swallowed too: unanswered, it would
+    // make the system beep for a menu mnemonic that is not there.
+    if (msg == WM_SYSKEYDOWN) SendCommand(key == '0' ? 9 : int(key - '1'));
+    return true;
+}
+
+bool TTermWindow::CanSendBreak() const { return backend_ && connected_ && backend_->CanBreak(); }
+
+void TTermWindow::SendBreak() {
+    // A raw TCP line has no break to give; the key then does nothing at all.
+    if (!CanSendBreak()) return;
+    if (!backend_->SendBreak())
+        SetStatus(TrFmt("status.send_failed", u"{0} - send failed", {displayName_}));
 }
 
 // --- A fault inside a handler ---

@@ -23,6 +23,14 @@ std::u16string ParametersText(const TSessionSettings& s);
 // that lives in a terminal window.
 void UseSystemClock(TTermModel& model);
 
+// A sent line with the send mode it was read in, so that stepping back to it
+// sends the same bytes again.
+struct TSentLine {
+    std::u16string Text;
+    int32_t Mode = 0;
+    bool operator==(const TSentLine&) const = default;
+};
+
 // The output of one port or connection, kept alive after its window closes
 // when its history is on.
 class TSessionData {
@@ -33,7 +41,7 @@ public:
     std::unique_ptr<TTermModel> Model;
     int64_t ReceivedCount = 0;
     int64_t SentCount = 0;
-    std::vector<std::u16string> SendHistory;
+    std::vector<TSentLine> SendHistory;
     int32_t HistoryPos = -1;
     TTermWindow* Owner = nullptr;
     bool Kept = false;
@@ -53,9 +61,6 @@ std::vector<std::unique_ptr<TSessionData>>& SessionStore();
 constexpr size_t kKeptLineBudget = 4 * kTermLineBudget;
 TTermBudgetPool& KeptSessionPool();
 
-// The edit line's text as bytes in the chosen encoding (0 UTF-8, 1 Latin-1
-// (CP1252), 2 ASCII); characters the encoding cannot carry become "?".
-std::string EncodeForSending(std::u16string_view text, int32_t charset);
 // Line endings by TxNewline: none, CR, LF, CR LF.
 std::string_view LineEnding(int32_t txNewline);
 // Longest line sent at once, in UTF-16 units.

@@ -62,6 +62,7 @@ constexpr TControlDef kControls[] = {
     {kIdOutput, kTermOutputClass, 0, nullptr, u"", 0, 0, 0, 0},
     {kIdSendLabel, WC_STATICW, 0, "action.send", u"Send", 0, 46, 18, 0},
     {kIdTxNewline, WC_COMBOBOXW, kCombo, nullptr, u"", 0, 90, 150, 0},
+    {kIdSendMode, WC_COMBOBOXW, kCombo, nullptr, u"", 0, 120, 150, 0},
     {kIdEdit, WC_EDITW, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, nullptr, u"", 0, 50, 24, 0},
     {kIdSend, WC_BUTTONW, WS_TABSTOP, "action.send", u"Send", 0, 76, 26, 0},
     {kIdStatus, WC_STATICW, SS_ENDELLIPSIS, nullptr, u"", 0, 20, 18, 0},
@@ -95,6 +96,7 @@ constexpr TOptionList kOptionLists[] = {
     {kIdParity, kParityChoices},     {kIdFlow, kFlowChoices},
     {kIdView, kViewOptions},         {kIdEncoding, kEncodingOptions},
     {kIdRxNewline, kRxOptions},      {kIdTxNewline, kTxOptions},
+    {kIdSendMode, kSendModeChoices},
 };
 
 std::u16string Caption(const char* key, const char16_t* text) {
@@ -217,7 +219,9 @@ void TTermWindow::LayoutBottom(HDC dc, int width, int height, int outputTop) {
     const int boxX = margin + labelWidth + gap;
     move(kIdTxNewline, boxX, sendY + S(1), S(90), S(150));
     const int sendWidth = std::max(S(76), TextWidth(dc, Control(kIdSend)) + S(26));
-    const int editX = boxX + S(90) + gap;
+    const int modeX = boxX + S(90) + gap;
+    move(kIdSendMode, modeX, sendY + S(1), S(120), S(150));
+    const int editX = modeX + S(120) + gap;
     const int editWidth = std::max(S(50), width - editX - margin - sendWidth - gap);
     move(kIdEdit, editX, sendY + S(1), editWidth, S(24));
     move(kIdSend, width - margin - sendWidth, sendY, sendWidth, S(26));

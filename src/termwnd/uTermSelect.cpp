@@ -171,6 +171,28 @@ bool TTermWindow::CopySelection() {
     return taken;
 }
 
+namespace {
+
+// A command as a menu item: one line of at most about 40 characters, with
+// '&' shown as itself rather than as a mnemonic.
+std::u16string CommandMenuText(const std::u16string& text) {
+    constexpr size_t kMax = 40;
+    std::u16string out;
+    for (size_t i = 0; i < text.size() && i < kMax; ++i) {
+        const char16_t c = text[i];
+        if (c == u'&')
+            out += u"&&";
+        else
+            out.push_back(c < 32 ? u' ' : c);
+    }
+    // Never half a surrogate pair at the cut.
+    if (text.size() > kMax && text[kMax - 1] >= 0xD800 && text[kMax - 1] <= 0xDBFF) out.pop_back();
+    if (text.size() > kMax) out += u"\u2026";
+    return out;
+}
+
+}  // namespace
+
 HMENU TTermWindow::BuildContextMenu() const {
     HMENU menu = CreatePopupMenu();
     if (!menu) return nullptr;
@@ -184,6 +206,21 @@ HMENU TTermWindow::BuildContextMenu() const {
                 W(Tr("option.log", u"Log")));
     AppendMenuW(menu, MF_STRING, kCmdSaveOutput,
                 W(Tr("action.save_output", u"Save output as\u2026")));
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    if (HMENU commands = CreatePopupMenu()) {
+        for (int i = 0; i < kCommandCount; ++i) {
+            const std::u16string& text = settings_.Commands[size_t(i)].Text;
+            if (text.empty()) continue;
+            AppendMenuW(commands, MF_STRING | (i == repeatIndex_ ? MF_CHECKED : 0),
+                        UINT_PTR(kCmdSendCommand + i),
+                        W(CommandMenuText(text) + u"\tAlt+" + IntToText((i + 1) % 10)));
+        }
+        const bool any = GetMenuItemCount(commands) > 0;
+        AppendMenuW(menu, MF_POPUP | (any ? 0 : MF_GRAYED), UINT_PTR(commands),
+                    W(Tr("action.send", u"Send")));
+    }
+    AppendMenuW(menu, MF_STRING | (CanSendBreak() ? 0 : MF_GRAYED), kCmdSendBreak,
+                W(Tr("action.send_break", u"Send break\tCtrl+Break")));
     return menu;
 }
 
@@ -206,7 +243,12 @@ void TTermWindow::RunMenuCommand(int command) {
         case kCmdSaveOutput:
             SaveOutputAs();
             break;
+        case kCmdSendBreak:
+            SendBreak();
+            break;
         default:
+            if (command >= kCmdSendCommand && command < kCmdSendCommand + kCommandCount)
+                SendCommand(command - kCmdSendCommand);
             break;
     }
 }

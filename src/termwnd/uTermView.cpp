@@ -145,6 +145,10 @@ LRESULT TTermWindow::HandleOutputMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
         case WM_KEYDOWN:
             OnOutputKey(wp, lp);
             return 0;
+        case WM_SYSKEYDOWN:
+        case WM_SYSCHAR:
+            if (OnCommandKey(msg, wp)) return 0;
+            return DefWindowProcW(hwnd, msg, wp, lp);
         case WM_KEYUP:
             if (wp == 'Q' && GetKeyState(VK_CONTROL) < 0 && embedded_) {
                 PostMessageW(listerWnd_, msg, wp, lp);
@@ -202,6 +206,12 @@ void TTermWindow::OnOutputKey(WPARAM key, LPARAM lp) {
         return;
     }
     switch (key) {
+        case VK_ESCAPE:
+            if (repeatIndex_ >= 0) StopRepeat(true);
+            return;
+        case VK_CANCEL:  // Ctrl+Break
+            if (ctrl) SendBreak();
+            return;
         case VK_PRIOR:
             return OnVScroll(SB_PAGEUP);
         case VK_NEXT:

@@ -186,6 +186,7 @@ void TTermWindow::ShowSettings() {
     Select(kIdEncoding, s.Charset);
     Select(kIdRxNewline, s.RxNewline);
     Select(kIdTxNewline, s.TxNewline);
+    Select(kIdSendMode, s.SendMode);
     SetChecked(kIdDtr, s.DTR);
     SetChecked(kIdRts, s.RTS);
     SetChecked(kIdAnsi, s.AnsiColors);
@@ -289,6 +290,7 @@ void TTermWindow::OnCreate() {
 }
 
 void TTermWindow::OnDestroy() {
+    StopRepeat(false);
     KillTimer(mainWnd_, kTimerLines);
     KillTimer(mainWnd_, kTimerSettings);
     if (embedded_ && sessionOpen_) SaveTerminalSettings(section_, settings_);
@@ -367,6 +369,7 @@ void TTermWindow::OnCommand(int id, int code) {
         case kIdEncoding:
         case kIdRxNewline:
         case kIdTxNewline:
+        case kIdSendMode:
             if (code == CBN_SELCHANGE) PostApply(0);
             break;
         case kIdDtr:
@@ -406,6 +409,7 @@ void TTermWindow::ReadControls() {
     if ((i = Selection(kIdEncoding)) >= 0) s.Charset = i;
     if ((i = Selection(kIdRxNewline)) >= 0) s.RxNewline = i;
     if ((i = Selection(kIdTxNewline)) >= 0) s.TxNewline = i;
+    if ((i = Selection(kIdSendMode)) >= 0) s.SendMode = i;
     s.DTR = IsChecked(kIdDtr);
     s.RTS = IsChecked(kIdRts);
     s.AnsiColors = IsChecked(kIdAnsi);
@@ -435,6 +439,9 @@ void TTermWindow::OnTimer(UINT_PTR id) {
             ShowCounters();
             PollLamps();
             PollLog();
+            break;
+        case kTimerRepeat:
+            RepeatCommand();
             break;
         case kTimerSettings:
             LoadTerminalFont();
@@ -535,7 +542,8 @@ LRESULT CALLBACK TTermWindow::ControlKeyProc(HWND hwnd, UINT msg, WPARAM wp, LPA
         RemoveWindowSubclass(hwnd, ControlKeyProc, id);
         return DefSubclassProc(hwnd, msg, wp, lp);
     }
-    if (msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_CHAR) {
+    if (msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_CHAR || msg == WM_SYSKEYDOWN ||
+        msg == WM_SYSCHAR) {
         // The control's parent is the main window; the baud box's inner edit
         // sits one level deeper.
         HWND parent = GetParent(hwnd);
@@ -557,6 +565,14 @@ bool TTermWindow::OnControlKey(int id, UINT msg, WPARAM wp, LPARAM lp) {
                 PostMessageW(listerWnd_, msg, wp, lp);
                 return true;
             }
+            if (msg == WM_KEYDOWN && wp == VK_CANCEL && GetKeyState(VK_CONTROL) < 0) {
+                SendBreak();
+                return true;
+            }
+            if (msg == WM_KEYDOWN && wp == VK_ESCAPE && repeatIndex_ >= 0) {
+                StopRepeat(true);
+                return true;
+            }
             if (msg != WM_KEYDOWN || id != kIdEdit) return false;
             if (wp == VK_RETURN) {
                 PostMessageW(mainWnd_, WM_COMMAND, kIdSend, 0);
@@ -569,6 +585,9 @@ bool TTermWindow::OnControlKey(int id, UINT msg, WPARAM wp, LPARAM lp) {
             return false;
         case WM_CHAR:
             return (id == kIdEdit && wp == L'\r') || (wp == 17 && embedded_);
+        case WM_SYSKEYDOWN:
+        case WM_SYSCHAR:
+            return (id == kIdEdit || id == kIdSend) && OnCommandKey(msg, wp);
         default:
             return false;
     }

@@ -73,6 +73,7 @@ constexpr int kIdLampRi = 137;
 constexpr int kIdLampDcd = 138;
 constexpr int kIdLogFile = 139;  // the log file's name, shown while one is written
 constexpr int kIdOutput = 140;
+constexpr int kIdSendMode = 141;  // how the send line is read: text, escapes, hex
 // Labels.
 constexpr int kIdBaudLabel = 300;
 constexpr int kIdDataLabel = 301;
@@ -90,12 +91,18 @@ constexpr int kCmdSelectAll = 9002;
 constexpr int kCmdClearOutput = 9003;
 constexpr int kCmdLog = 9004;
 constexpr int kCmdSaveOutput = 9005;
+constexpr int kCmdSendBreak = 9006;
+constexpr int kCmdSendCommand = 9010;  // .. 9019: stored commands 1 .. 10
 
 // Timers of the main window: counters and lamps; font, colours and reconnect.
 constexpr UINT_PTR kTimerLines = 1;
 constexpr UINT kTimerLinesMs = 250;
 constexpr UINT_PTR kTimerSettings = 2;
 constexpr UINT kTimerSettingsMs = 1000;
+constexpr UINT_PTR kTimerRepeat = 3;  // a repeating stored command
+
+// Received bytes fed into the model per message (a few milliseconds of work).
+constexpr int32_t kDrainSliceBytes = 256 * 1024;
 
 // Posted by the toolbar: read the controls into the port settings. wParam is
 // the checkbox clicked (the focus then returns to the edit line), else 0.
@@ -181,8 +188,8 @@ public:
     void LetGoSession();
     // Up (-1) or Down (+1) through the send history into the edit line.
     void StepHistory(int step);
-    void PushHistory(const std::u16string& text);
-    const std::vector<std::u16string>& SendHistory() const { return sendHistory_; }
+    void PushHistory(const std::u16string& text, int32_t mode = 0);
+    const std::vector<TSentLine>& SendHistory() const { return sendHistory_; }
     TTermModel& Model() { return *model_; }
 
     // --- Output view ---
@@ -224,6 +231,22 @@ public:
     void ToggleConnection();
     // The Send button and Enter in the edit line.
     void Send();
+    // A break on the line (Ctrl+Break, the context menu): only while
+    // connected through a backend that has one.
+    bool CanSendBreak() const;
+    // Stored command 0 .. 9 (Alt+1 .. Alt+0, the Send submenu), in its own mode.
+    void SendCommand(int index);
+    // Encodes and queues one line; a malformed line sends nothing, names the
+    // fault in the status and, given the edit line, selects it there.
+    bool SendLineText(const std::u16string& text, int32_t mode, HWND edit);
+    // Alt+digit: true when the key was a command key (sent or not).
+    bool OnCommandKey(UINT msg, WPARAM key);
+    // The repeating command (its index, -1 when none); user says whether the
+    // user stopped it (and is told so) rather than the connection ending.
+    int RepeatingCommand() const { return repeatIndex_; }
+    void StopRepeat(bool user);
+    void RepeatCommand();
+    void SendBreak();
     // After the properties dialog saved this window's section.
     void ReloadSettings();
     bool SessionOpen() const { return sessionOpen_; }
@@ -290,7 +313,7 @@ private:
     void OnReceived(WPARAM number);
     void OnEnded(WPARAM number, LPARAM code);
     void OnConnected(WPARAM number);
-    void DrainReceived();
+    void DrainReceived(bool all = false);
     // Received or echoed bytes into the model, the view following.
     void FeedModel(const void* bytes, int32_t count);
     void ReconnectIfDue();
@@ -398,9 +421,10 @@ private:
     bool dragging_ = false;
     int32_t anchorCol_ = 0, anchorRow_ = 0;
     int32_t caretCol_ = 0, caretRow_ = 0;
-    std::vector<std::u16string> sendHistory_;
+    std::vector<TSentLine> sendHistory_;
     int32_t historyPos_ = -1;
     bool sessionOpen_ = false;
+    int repeatIndex_ = -1;
     TSessionData* session_ = nullptr;
     TTermModel ownModel_{kOwnModelHistory};
     bool destroyed_ = false;

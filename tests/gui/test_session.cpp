@@ -14,6 +14,7 @@
 #include "lister_fixture.h"
 #include "loopback_peer.h"
 #include "term_fixture.h"
+#include "terminal/uSendText.h"
 #include "termwnd/uTermWnd.h"
 
 using namespace kltest;
@@ -91,7 +92,9 @@ TEST(Session, RawTcpThroughTheListerSendsEncodingsAndEndings) {
         SendText(s, "hello\r\n");
         Collect(s, inbox);
     });
-    TListerHost host(ConnIni("raw", peer.Port(), 0, "LocalEcho=1\r\n"));
+    TListerHost host(ConnIni("raw", peer.Port(), 0,
+                             "LocalEcho=1\r\nCmd1=01 ff\r\nCmd1Mode=2\r\nCmd3=a&b\r\n"
+                             "Cmd4=r\r\nCmd4Repeat=150\r\n"));
     HWND t = host.Load(host.NewParent(true), L"TCP - raw");
     ASSERT_NE(t, nullptr);
     EXPECT_NE(StatusOf(t).find(L"connecting\x2026"), std::wstring::npos)
@@ -130,6 +133,60 @@ TEST(Session, RawTcpThroughTheListerSendsEncodingsAndEndings) {
         << "the cut never sends half a character";
     ASSERT_TRUE(PumpUntil([&] { return CountersOf(t) == L"Rx: 7   Tx: 8210"; }, 2000))
         << "counters: " << testing::PrintToString(CountersOf(t));
+
+    HMENU menu = TTermWindow::FromWindow(t)->BuildContextMenu();
+    EXPECT_TRUE(GetMenuState(menu, kCmdSendBreak, MF_BYCOMMAND) & MF_GRAYED) << "raw TCP: no break";
+    DestroyMenu(menu);
+    TTermWindow::FromWindow(t)->RunMenuCommand(kCmdSendBreak);
+
+    // Every byte value goes out exactly as hex and as \xHH; only text lines
+    // take the line ending. A malformed line sends nothing and points at the fault.
+    std::wstring hex, escaped;
+    std::string all;
+    for (int b = 0; b < 256; ++b) {
+        wchar_t pair[3];
+        swprintf(pair, 3, L"%02x", b);
+        hex += std::wstring(pair) + L" ";
+        escaped += L"\\x" + std::wstring(pair);
+        all.push_back(char(b));
+    }
+    Choose(t, kIdSendMode, kSendHex);
+    SendLine(t, hex);
+    EXPECT_EQ(WaitForBytes(inbox, 256), all);
+    Choose(t, kIdSendMode, kSendEscapes);
+    SendLine(t, escaped);
+    EXPECT_EQ(WaitForBytes(inbox, 258), all + "\r\n");
+    SendLine(t, L"ok\\q");
+    EXPECT_EQ(WaitForBytes(inbox, 1, 300), "") << "a malformed line sends nothing";
+    DWORD from = 0, to = 0;
+    SendMessageW(FindById(t, kIdEdit), EM_GETSEL, WPARAM(&from), LPARAM(&to));
+    EXPECT_EQ(TextOf(FindById(t, kIdEdit)), L"ok\\q");
+    EXPECT_TRUE(from == 2 && to == 4) << from << ".." << to;
+    EXPECT_NE(StatusOf(t).find(L"invalid escape at character 3"), std::wstring::npos);
+    TypeKey(FindById(t, kIdEdit), VK_UP);
+    TypeKey(FindById(t, kIdEdit), VK_UP);
+    EXPECT_EQ(TextOf(FindById(t, kIdEdit)), hex);
+    EXPECT_EQ(SendMessageW(FindById(t, kIdSendMode), CB_GETCURSEL, 0, 0), kSendHex)
+        << "a history line comes back in its own mode";
+    // Stored commands: Alt+1 sends command 1 in its own mode; the menu lists them.
+    PostMessageW(FindById(t, kIdEdit), WM_SYSKEYDOWN, '1', 1 | (1 << 29));
+    EXPECT_EQ(WaitForBytes(inbox, 2), "\x01\xFF");
+    menu = TTermWindow::FromWindow(t)->BuildContextMenu();
+    wchar_t item[64] = {};
+    GetMenuStringW(menu, kCmdSendCommand + 2, item, 64, MF_BYCOMMAND);
+    EXPECT_EQ(std::wstring(item), L"a&&b\tAlt+3");
+    EXPECT_EQ(GetMenuStringW(menu, kCmdSendCommand + 1, item, 64, MF_BYCOMMAND), 0);
+    DestroyMenu(menu);
+    TTermWindow::FromWindow(t)->RunMenuCommand(kCmdSendCommand + 2);
+    EXPECT_EQ(WaitForBytes(inbox, 5), "a&b\r\n");
+    PostMessageW(FindById(t, kIdEdit), WM_SYSKEYDOWN, '4', 1 | (1 << 29));
+    EXPECT_EQ(WaitForBytes(inbox, 9).substr(0, 9), "r\r\nr\r\nr\r\n") << "repeats until stopped";
+    EXPECT_NE(StatusOf(t).find(L"repeating Cmd 4 every 150 ms"), std::wstring::npos);
+    TypeKey(FindById(t, kIdEdit), VK_ESCAPE);
+    EXPECT_EQ(TTermWindow::FromWindow(t)->RepeatingCommand(), -1);
+    PumpFor(100);  // what was already queued arrives
+    inbox.Take();
+    EXPECT_EQ(WaitForBytes(inbox, 1, 500), "") << "nothing after Esc";
 
     // Messages of an earlier connection are ignored.
     const uint32_t number = TTermWindow::FromWindow(t)->ConnectionNumber();
@@ -214,6 +271,15 @@ TEST(Session, TelnetNegotiatesOrOnlyFilters) {
     EXPECT_FALSE(Contains(ModelText(a), u"user")) << "the server echoes: no local echo";
     EXPECT_TRUE(Contains(ModelText(b), u"user")) << "filter only: local echo stays";
     EXPECT_EQ(filtered.Take(), "user\r\n") << "filter only answers nothing";
+    // A break: IAC BRK on telnet, greyed and ignored where the line has none.
+    TTermWindow& ta = *TTermWindow::FromWindow(a);
+    HMENU menu = ta.BuildContextMenu();
+    EXPECT_EQ(GetMenuState(menu, kCmdSendBreak, MF_BYCOMMAND) & MF_GRAYED, 0u);
+    DestroyMenu(menu);
+    ta.RunMenuCommand(kCmdSendBreak);
+    std::string got;
+    EXPECT_TRUE(PumpUntil(
+        [&] { return (got += negotiated.Take()).find("\xFF\xF3") != std::string::npos; }, 3000));
     host.Close(a);
     host.Close(b);
 }

@@ -142,7 +142,8 @@ TEST(TermWindow, LayoutFollowsDpiAndWrapsWholeGroups) {
     const int sendW = measured(132, 76, 26), sendLabelW = measured(308, 46, 4);
     is(308, S(8), sendY + S(5), sendLabelW, S(18));
     is(130, S(14) + sendLabelW, sendY + S(1), S(90), 0);
-    is(131, S(110) + sendLabelW, sendY + S(1), W - S(124) - sendLabelW - sendW, S(24));
+    is(141, S(110) + sendLabelW, sendY + S(1), S(120), 0);
+    is(131, S(236) + sendLabelW, sendY + S(1), W - S(250) - sendLabelW - sendW, S(24));
     is(132, W - S(8) - sendW, sendY, sendW, S(26));
     is(134, W - S(158), statusY + S(2), S(150), S(18));
     is(138, W - S(198), statusY, S(36), S(20));
