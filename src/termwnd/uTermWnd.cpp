@@ -13,6 +13,7 @@
 #include "base/uText.h"
 #include "i18n/uI18n.h"
 #include "settings/uSettings.h"
+#include "terminal/uSendText.h"
 
 static_assert(sizeof(NONCLIENTMETRICSW) == 504, "NONCLIENTMETRICSW with the padded border width");
 
@@ -204,6 +205,8 @@ void TTermWindow::ApplyEnablingRule() {
         if (HWND c = Control(id)) EnableWindow(c, serial);
     if (HWND c = Control(kIdDtr)) EnableWindow(c, serial && settings_.Flow != kFlowDtrDsr);
     if (HWND c = Control(kIdRts)) EnableWindow(c, serial && settings_.Flow != kFlowRtsCts);
+    // Hex lines are sent as they stand: no line ending is added to them.
+    if (HWND c = Control(kIdTxNewline)) EnableWindow(c, settings_.SendMode != kSendHex);
 }
 
 // --- Main window procedure ---

@@ -64,13 +64,6 @@ bool Contains(const std::u16string& text, const std::u16string& part) {
     return text.find(part) != std::u16string::npos;
 }
 
-void Choose(HWND terminal, int id, int index) {
-    HWND c = FindById(terminal, id);
-    SendMessageW(c, CB_SETCURSEL, WPARAM(index), 0);
-    SendMessageW(terminal, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), LPARAM(c));
-    PumpFor(20);
-}
-
 double MsSince(LARGE_INTEGER start) {
     LARGE_INTEGER f, now;
     QueryPerformanceFrequency(&f);

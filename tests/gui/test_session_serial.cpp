@@ -11,6 +11,8 @@
 
 #include "gui.h"
 #include "lister_fixture.h"
+#include "terminal/uSendText.h"
+#include "termwnd/uTermWnd.h"
 
 using namespace kltest;
 
@@ -86,6 +88,22 @@ TEST(SessionSerial, ListerPortConnectsAtOnceAndQuickViewWaits) {
     EXPECT_EQ(device.Read(6), "ping\r\n");
     EXPECT_TRUE(PumpUntil([&] { return CountersOf(t) == L"Rx: 13   Tx: 6"; }, 2000))
         << testing::PrintToString(CountersOf(t));
+    // Every byte value reaches the device as it was written, as hex and as \xHH.
+    std::wstring hex, escaped;
+    std::string all;
+    for (int b = 0; b < 256; ++b) {
+        wchar_t pair[3];
+        swprintf(pair, 3, L"%02x", b);
+        hex += pair;
+        escaped += L"\\x" + std::wstring(pair);
+        all.push_back(char(b));
+    }
+    Choose(t, kIdSendMode, kSendHex);
+    SendLine(t, hex);
+    EXPECT_EQ(device.Read(256), all);
+    Choose(t, kIdSendMode, kSendEscapes);
+    SendLine(t, escaped);
+    EXPECT_EQ(device.Read(258), all + "\r\n");
 
     HWND second = host.Load(host.NewParent(true), app);
     ASSERT_NE(second, nullptr);

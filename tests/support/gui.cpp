@@ -100,9 +100,7 @@ std::wstring IniValue(const std::wstring& file, const wchar_t* section, const wc
 bool ScreensRequested() { return std::getenv("KL_SCREENS_DIR") != nullptr; }
 
 bool SaveWindowImage(HWND hwnd, const std::string& name) {
-    const char* dir = std::getenv("KL_SCREENS_DIR");
-    if (!dir || !IsWindow(hwnd)) return false;
-    const char* tag = std::getenv("KL_SCREENS_TAG");
+    if (!ScreensRequested() || !IsWindow(hwnd)) return false;
     // What the user sees: the window brought up and painted, then its screen
     // rectangle copied off the screen (non-client area and children included).
     SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
@@ -110,6 +108,13 @@ bool SaveWindowImage(HWND hwnd, const std::string& name) {
     PumpFor(300);
     RECT r;
     GetWindowRect(hwnd, &r);
+    return SaveScreenImage(r, name);
+}
+
+bool SaveScreenImage(const RECT& r, const std::string& name) {
+    const char* dir = std::getenv("KL_SCREENS_DIR");
+    if (!dir) return false;
+    const char* tag = std::getenv("KL_SCREENS_TAG");
     const int w = r.right - r.left, h = r.bottom - r.top;
     if (w <= 0 || h <= 0) return false;
     HDC screen = GetDC(nullptr);

@@ -35,6 +35,8 @@ std::wstring IniValue(const std::wstring& file, const wchar_t* section, const wc
 // screen into <dir>/<name>_<KL_SCREENS_TAG>.bmp; the screens script turns the
 // pictures into PNG. Without it nothing happens. Returns whether it saved.
 bool SaveWindowImage(HWND hwnd, const std::string& name);
+// The same for a rectangle of the screen (a window with its open menus).
+bool SaveScreenImage(const RECT& r, const std::string& name);
 bool ScreensRequested();
 
 // Pixels of the colour in the window (frame included) as it is drawn.

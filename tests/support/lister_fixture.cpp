@@ -107,4 +107,11 @@ void SendLine(HWND terminal, const std::wstring& text) {
     PumpFor(10);
 }
 
+void Choose(HWND terminal, int id, int index) {
+    HWND c = FindById(terminal, id);
+    SendMessageW(c, CB_SETCURSEL, WPARAM(index), 0);
+    SendMessageW(terminal, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), LPARAM(c));
+    PumpFor(20);
+}
+
 }  // namespace kltest

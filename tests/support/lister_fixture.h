@@ -48,5 +48,7 @@ std::u16string ModelText(HWND terminal);
 bool WaitForStatus(HWND terminal, const std::wstring& part, DWORD timeoutMs = 5000);
 // The edit line set to `text` and Send pressed.
 void SendLine(HWND terminal, const std::wstring& text);
+// A toolbar combo box set to `index` as the user would pick it.
+void Choose(HWND terminal, int id, int index);
 
 }  // namespace kltest
