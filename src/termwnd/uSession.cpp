@@ -256,6 +256,11 @@ void TTermWindow::DrainReceived(bool all) {
     FeedModel(receiveBuffer_.Data(), receiveBuffer_.Count());
     receiveBuffer_.Clear();
     ShowNewOutput();
+    const ULONGLONG now = GetTickCount64();
+    if (now - floodPaintTick_ >= kFloodPaintMs) {
+        floodPaintTick_ = now;
+        if (outputWnd_) UpdateWindow(outputWnd_);
+    }
 }
 
 void TTermWindow::OnReceived(WPARAM number) {

@@ -103,6 +103,9 @@ constexpr UINT_PTR kTimerRepeat = 3;  // a repeating stored command
 
 // Received bytes fed into the model per message (a few milliseconds of work).
 constexpr int32_t kDrainSliceBytes = 256 * 1024;
+// While received messages follow each other, WM_PAINT never comes (it waits
+// for an empty queue): the drain then paints the output itself this often.
+constexpr ULONGLONG kFloodPaintMs = 100;
 
 // Posted by the toolbar: read the controls into the port settings. wParam is
 // the checkbox clicked (the focus then returns to the edit line), else 0.
@@ -403,6 +406,7 @@ private:
     bool userDisconnected_ = false;
     TByteBuf receiveBuffer_;
     int64_t receivedCount_ = 0;
+    ULONGLONG floodPaintTick_ = 0;  // when a drain last painted the output itself
     int64_t sentCount_ = 0;
     int64_t writtenSeen_ = 0;  // of the backend's WrittenCount, already in sentCount_
     std::u16string countersText_;
