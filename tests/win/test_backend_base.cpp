@@ -112,6 +112,19 @@ TEST(BackendBase, DeliveriesCoalesceIntoOneNotification) {
         << "the first delivery after a drain posts again";
     b.TakeReceived(dst);
     EXPECT_EQ(Str(dst), "Xabcdefg");
+
+    // A drain in slices: what a slice leaves is announced again by itself,
+    // with no further delivery from the worker.
+    EXPECT_TRUE(DeliverText(b, "hijkl"));
+    ASSERT_TRUE(owner.PumpUntil([&] { return owner.Count(WM_KL_RECEIVED) == 3; }, 2000));
+    b.TakeReceived(dst, 3);
+    EXPECT_EQ(Str(dst), "Xabcdefghij");
+    ASSERT_TRUE(owner.PumpUntil([&] { return owner.Count(WM_KL_RECEIVED) == 4; }, 2000))
+        << "the rest is announced";
+    b.TakeReceived(dst, 3);
+    EXPECT_EQ(Str(dst), "Xabcdefghijkl");
+    owner.PumpFor(100);
+    EXPECT_EQ(owner.Count(WM_KL_RECEIVED), 4) << "nothing left: no further notice";
     EXPECT_TRUE(b.Close()) << "never opened";
 }
 
