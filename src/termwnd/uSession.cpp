@@ -498,6 +498,9 @@ void TTermWindow::RepeatCommand() {
     const int index = repeatIndex_;
     if (index < 0 || index >= kCommandCount) return StopRepeat(false);
     const TStoredCommand& c = settings_.Commands[size_t(index)];
+    // A slow line that has not taken the last round yet skips this one
+    // rather than piling rounds up in the send queue.
+    if (backend_ && connected_ && backend_->QueuedCount() > 0) return;
     if (!backend_ || !connected_ || c.Text.empty() || c.RepeatMs <= 0 ||
         !SendLineText(c.Text, c.Mode, nullptr))
         StopRepeat(false);
