@@ -185,6 +185,14 @@ bool TBackend::Deliver(const uint8_t* data, int32_t count) {
         PublishProgress();
         return true;
     }
+    if (cancelLingerUntil_ && GetTickCount64() < cancelLingerUntil_ &&
+        std::any_of(data, data + count, [](uint8_t b) {
+            return b == xmodem::kAck || b == xmodem::kNak || b == xmodem::kCrcRequest;
+        })) {
+        std::vector<uint8_t> cancel(kCancelSequenceCans, xmodem::kCan);
+        cancel.insert(cancel.end(), kCancelSequenceCans, xmodem::kBackspace);
+        QueueReply(cancel.data(), int32_t(cancel.size()));
+    }
     bool stored = false;
     for (;;) {
         bool post = false;
@@ -421,7 +429,11 @@ void TBackend::ServiceFileSend() {
         transfer_->Engine->Start(now);
     }
     TFileSender& engine = *transfer_->Engine;
-    if (cancelSend_.load()) engine.Cancel();
+    if (cancelSend_.load() && !engine.Finished()) {
+        engine.Cancel();
+        // The receiver's reply to the block in flight may still be coming.
+        if (engine.Protocol() != TSendProtocol::Raw) cancelLingerUntil_ = now + kCancelLingerMs;
+    }
     engine.Poll(now, QueuedCount());
     QueueTransferOutput();
     PublishProgress();

@@ -97,6 +97,12 @@ constexpr int32_t kReplyCap = 64 * 1024;
 // gives the line this long to take the last bytes of a transfer that ended.
 constexpr DWORD kCloseCancelMs = 500;
 constexpr DWORD kSendDrainMs = 1000;
+// A cancel that overtakes the receiver's reply to the block in flight is
+// lost: lrzsz empties its input after it answers a block. For this long
+// after we cancelled, each ACK, NAK or 'C' from the receiver is answered
+// with the cancel sequence once more.
+constexpr DWORD kCancelLingerMs = 5000;
+constexpr size_t kCancelSequenceCans = 10;  // and as many backspaces, as lrzsz sends
 
 // One file to send: its full path.
 struct TFileToSend {
@@ -315,4 +321,7 @@ private:
     HANDLE sendEnded_ = nullptr;  // manual reset: no transfer runs
     int64_t lastQueued_ = 0;      // worker: QueuedCount at the last service
     uint64_t drainUntil_ = 0;     // worker: an ended transfer's last bytes
+    // Worker: until then, a receiver's reply to a cancelled transfer gets
+    // the cancel sequence again.
+    uint64_t cancelLingerUntil_ = 0;
 };

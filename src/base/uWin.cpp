@@ -94,3 +94,20 @@ std::u16string SystemMessage(DWORD code) {
         text.pop_back();
     return text;
 }
+
+std::u16string GroupedNumber(int64_t value) {
+    wchar_t sep[8] = {};
+    const int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, sep, 8);
+    const std::u16string separator = n > 1 ? U(sep, size_t(n - 1)) : u",";
+    const bool negative = value < 0;
+    uint64_t v = negative ? 0 - uint64_t(value) : uint64_t(value);
+    std::u16string out;
+    int digits = 0;
+    do {
+        if (digits > 0 && digits % 3 == 0) out.insert(0, separator);
+        out.insert(out.begin(), char16_t(u'0' + v % 10));
+        v /= 10;
+        ++digits;
+    } while (v);
+    return negative ? u"-" + out : out;
+}

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -116,3 +117,7 @@ public:
 private:
     H h_ = nullptr;
 };
+
+// A count as the user reads it: digits grouped by threes with the locale's
+// thousands separator (a comma where the locale names none), e.g. 27,100.
+std::u16string GroupedNumber(int64_t value);

@@ -2,12 +2,14 @@
 
 #include "base/uBarrier.h"
 #include "base/uWin.h"
+#include "dialogs/uSendFileDlg.h"
 #include "plugin/uDescriptor.h"
 #include "plugin/uDescriptorFile.h"
 #include "plugin/uExecute.h"
 #include "plugin/uFolder.h"
 #include "settings/uSettings.h"
 #include "termwnd/uListerGlue.h"
+#include "termwnd/uTermSendFile.h"
 #include "termwnd/uTermWnd.h"
 
 namespace {
@@ -45,6 +47,11 @@ HWND LoadDescriptor(HWND parent, const std::u16string& file) {
     conn.Mode = d.Mode;
     return OpenEmbeddedTerminal(parent, d.Kind, d.Target, d.Display, conn);
 }
+
+// The terminal reaches the Send file dialog through this function: the
+// terminal and the dialogs do not know each other, the plugin knows both.
+// Set while the library loads, before any terminal can exist.
+const bool gSendFileDialogWired = (SetSendFileDialog(&ShowSendFileDialog), true);
 
 HANDLE FindFailed() {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

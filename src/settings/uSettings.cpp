@@ -245,6 +245,21 @@ void SaveSessionSettings(const std::u16string& section, const TSessionSettings& 
     }
 }
 
+TSendFileSettings LoadSendFileSettings(const std::u16string& section) {
+    TSendFileSettings s;
+    s.Protocol = ReadInt(section, u"SendProtocol", s.Protocol);
+    s.CharDelayMs = ReadInt(section, u"SendCharDelay", s.CharDelayMs);
+    s.LineDelayMs = ReadInt(section, u"SendLineDelay", s.LineDelayMs);
+    ApplySendFileReadRules(s);
+    return s;
+}
+
+void SaveSendFileSettings(const std::u16string& section, const TSendFileSettings& s) {
+    WriteInt(section, u"SendProtocol", s.Protocol);
+    WriteInt(section, u"SendCharDelay", s.CharDelayMs);
+    WriteInt(section, u"SendLineDelay", s.LineDelayMs);
+}
+
 TNameArray ListConnections() {
     TNameArray names;
     std::vector<wchar_t> buf(65536);

@@ -23,6 +23,10 @@ void WriteInt(const std::u16string& section, const std::u16string& key, int32_t 
 TSessionSettings LoadSessionSettings(const std::u16string& section);
 void SaveTerminalSettings(const std::u16string& section, const TSessionSettings& s);
 void SaveSessionSettings(const std::u16string& section, const TSessionSettings& s);
+// The Send file dialog's last choices in a port's or connection's section;
+// read with defaults and clamps like every session key.
+TSendFileSettings LoadSendFileSettings(const std::u16string& section);
+void SaveSendFileSettings(const std::u16string& section, const TSendFileSettings& s);
 int32_t GlobalHistoryLines();
 
 TNameArray ListConnections();

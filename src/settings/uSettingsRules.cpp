@@ -1,5 +1,7 @@
 #include "settings/uSettingsRules.h"
 
+#include <algorithm>
+
 #include "base/uText.h"
 
 namespace {
@@ -40,6 +42,12 @@ void ApplySessionReadRules(TSessionSettings& s) {
 
 int32_t NormalizeConnMode(int32_t mode) {
     return InRangeOr(mode, kModeRaw, kModeTelnetFilter, kModeTelnet);
+}
+
+void ApplySendFileReadRules(TSendFileSettings& s) {
+    s.Protocol = InRangeOr(s.Protocol, 0, kMaxSendProtocol, 0);
+    s.CharDelayMs = s.CharDelayMs < 0 ? 0 : std::min(s.CharDelayMs, kMaxSendCharDelayMs);
+    s.LineDelayMs = s.LineDelayMs < 0 ? 0 : std::min(s.LineDelayMs, kMaxSendLineDelayMs);
 }
 
 std::u16string PortSection(std::u16string_view port) { return u"Port:" + std::u16string(port); }

@@ -93,6 +93,23 @@ int32_t ClampHistoryLines(int32_t n);
 // Connection mode outside 0..2 reads as 1.
 int32_t NormalizeConnMode(int32_t mode);
 
+// The Send file dialog's last choices for one port or connection ("SendProtocol",
+// "SendCharDelay", "SendLineDelay" in its section). The protocol is the
+// dialog's list index: 0 raw, 1 XMODEM, 2 XMODEM-1K, 3 YMODEM; the delays
+// pace a raw send only.
+struct TSendFileSettings {
+    int32_t Protocol = 0;
+    int32_t CharDelayMs = 0;
+    int32_t LineDelayMs = 0;
+
+    bool operator==(const TSendFileSettings&) const = default;
+};
+constexpr int32_t kMaxSendProtocol = 3;
+constexpr int32_t kMaxSendCharDelayMs = 1000;
+constexpr int32_t kMaxSendLineDelayMs = 10000;
+// An unknown protocol reads as raw; the delays are clamped to their ranges.
+void ApplySendFileReadRules(TSendFileSettings& s);
+
 // Logging ("Plugin" section): where the files go and in which form. A
 // relative folder is taken from the settings file's folder.
 constexpr int32_t kLogFormatText = 0;  // decoded lines with their arrival times

@@ -448,6 +448,8 @@ bool TTermWindow::SendLineText(const std::u16string& text, int32_t mode, HWND ed
                               {displayName_, at}));
         return false;
     }
+    // A line typed into a running transfer would land inside its blocks.
+    if (RefuseWhileSending()) return false;
     const std::string& encoded = line.Bytes;
     const std::string_view ending =
         SendModeTakesLineEnding(mode) ? LineEnding(settings_.TxNewline) : std::string_view();
@@ -500,7 +502,7 @@ void TTermWindow::RepeatCommand() {
     const TStoredCommand& c = settings_.Commands[size_t(index)];
     // A slow line that has not taken the last round yet skips this one
     // rather than piling rounds up in the send queue.
-    if (backend_ && connected_ && backend_->QueuedCount() > 0) return;
+    if (backend_ && connected_ && (backend_->QueuedCount() > 0 || FileSendRunning())) return;
     if (!backend_ || !connected_ || c.Text.empty() || c.RepeatMs <= 0 ||
         !SendLineText(c.Text, c.Mode, nullptr))
         StopRepeat(false);
@@ -524,9 +526,13 @@ bool TTermWindow::OnCommandKey(UINT msg, WPARAM key) {
     return true;
 }
 
-bool TTermWindow::CanSendBreak() const { return backend_ && connected_ && backend_->CanBreak(); }
+bool TTermWindow::CanSendBreak() const {
+    return backend_ && connected_ && backend_->CanBreak() && !FileSendRunning();
+}
 
 void TTermWindow::SendBreak() {
+    // A break inside a block would spoil it for the receiver.
+    if (RefuseWhileSending()) return;
     // A raw TCP line has no break to give; the key then does nothing at all.
     if (!CanSendBreak()) return;
     if (!backend_->SendBreak())

@@ -142,6 +142,7 @@ void TTermWindow::CreateControls() {
     info.cbSize = sizeof info;
     if (HWND baud = Control(kIdBaud); baud && GetComboBoxInfo(baud, &info) && info.hwndItem)
         SetWindowSubclass(info.hwndItem, ControlKeyProc, UINT_PTR(kIdBaud), 0);
+    find_.Create();
 }
 
 void TTermWindow::FillOptionLists() {
@@ -210,8 +211,15 @@ void TTermWindow::LayoutBottom(HDC dc, int width, int height, int outputTop) {
     auto move = [&](int id, int x, int y, int w, int h) {
         if (HWND c = Control(id)) MoveWindow(c, x, y, w, h, TRUE);
     };
+    // The find bar, while open, takes a row above the send row from the output.
+    int outputBottom = sendY - S(4);
+    if (find_.Visible()) {
+        const int findY = std::max(outputTop + S(30), sendY - S(30));
+        find_.Layout(dc, margin, findY, width - 2 * margin);
+        outputBottom = findY - S(4);
+    }
     if (outputWnd_)
-        MoveWindow(outputWnd_, margin, outputTop, width - 2 * margin, sendY - outputTop - S(4),
+        MoveWindow(outputWnd_, margin, outputTop, width - 2 * margin, outputBottom - outputTop,
                    TRUE);
 
     const int labelWidth = std::max(S(46), TextWidth(dc, Control(kIdSendLabel)) + S(4));

@@ -121,8 +121,7 @@ bool TTermWindow::SaveOutputTo(const std::u16string& path, DWORD& error) const {
         out += "\r\n";
         return out.size() < (size_t(1) << 20) || flush();
     };
-    if (HexView() && !line(TTermModel::HexHeader(Tr("hex.offset", u"Offset"), hexBytesPerLine_)))
-        return false;
+    if (HexView() && !line(HexHeaderText())) return false;
     const int32_t rows = TotalRows();
     for (int32_t row = 0; row < rows; ++row) {
         const std::u16string text = RowText(row);

@@ -221,6 +221,8 @@ HMENU TTermWindow::BuildContextMenu() const {
     }
     AppendMenuW(menu, MF_STRING | (CanSendBreak() ? 0 : MF_GRAYED), kCmdSendBreak,
                 W(Tr("action.send_break", u"Send break\tCtrl+Break")));
+    AppendMenuW(menu, MF_STRING | (CanSendFile() ? 0 : MF_GRAYED), kCmdSendFile,
+                W(Tr("action.send_file", u"Send file\u2026")));
     return menu;
 }
 
@@ -245,6 +247,9 @@ void TTermWindow::RunMenuCommand(int command) {
             break;
         case kCmdSendBreak:
             SendBreak();
+            break;
+        case kCmdSendFile:
+            ChooseFileToSend();
             break;
         default:
             if (command >= kCmdSendCommand && command < kCmdSendCommand + kCommandCount)
@@ -275,4 +280,5 @@ void TTermWindow::ClearOutput() {
     firstCol_ = 0;
     RefreshScrollBars();
     RepaintOutput();
+    find_.OnModelChanged();  // the matches went with the output
 }

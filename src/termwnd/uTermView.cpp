@@ -104,15 +104,33 @@ int32_t TTermWindow::VisibleRows() const {
 int32_t TTermWindow::LastTopRow() const { return std::max(0, TotalRows() - VisibleRows()); }
 
 int32_t TTermWindow::ContentWidth() const {
-    if (HexView())
-        return int32_t(
-                   TTermModel::HexHeader(Tr("hex.offset", u"Offset"), hexBytesPerLine_).size()) +
-               1;
+    if (HexView()) return int32_t(HexHeaderText().size()) + 1;
     return model_->MaxLineLength() + 1 + (settings_.Timestamps ? kTimestampWidth : 0);
 }
 
+namespace {
+
+// The arrival time of a hex row's first byte, as the text view shows a
+// line's; a row without a recorded time gets blanks, so columns stay aligned.
+std::u16string HexRowStamp(const TTermModel& m, int32_t row) {
+    const TDateTime t = m.HexRowTime(row);
+    return t != 0 ? FormatTimestamp(t, m.TimeSeparator) : std::u16string(kTimestampWidth, u' ');
+}
+
+}  // namespace
+
+std::u16string TTermWindow::HexHeaderText() const {
+    const std::u16string header =
+        TTermModel::HexHeader(Tr("hex.offset", u"Offset"), hexBytesPerLine_);
+    return settings_.Timestamps ? std::u16string(kTimestampWidth, u' ') + header : header;
+}
+
 std::u16string TTermWindow::RowText(int32_t row) const {
-    if (HexView()) return model_->HexLine(row);
+    if (HexView()) {
+        if (!settings_.Timestamps) return model_->HexLine(row);
+        std::u16string line = model_->HexLine(row);
+        return line.empty() ? line : HexRowStamp(*model_, row) + line;
+    }
     if (!settings_.Timestamps) return model_->LineText(row);
     return model_->TimestampPrefix(row) + model_->LineText(row);
 }
@@ -205,9 +223,14 @@ void TTermWindow::OnOutputKey(WPARAM key, LPARAM lp) {
         PostMessageW(listerWnd_, WM_KEYDOWN, key, lp);
         return;
     }
+    if (find_.OnKey(kIdOutput, key)) return;
     switch (key) {
         case VK_ESCAPE:
-            if (repeatIndex_ >= 0) StopRepeat(true);
+            // A transfer first: it holds the line a repeating command waits for.
+            if (FileSendRunning())
+                CancelFileSend();
+            else if (repeatIndex_ >= 0)
+                StopRepeat(true);
             return;
         case VK_CANCEL:  // Ctrl+Break
             if (ctrl) SendBreak();
@@ -302,6 +325,37 @@ void TTermWindow::ShowNewOutput() {
     if (settings_.Autoscroll) topRow_ = LastTopRow();
     RefreshScrollBars();
     RepaintOutput();
+    find_.OnModelChanged();
+}
+
+void TTermWindow::KeepPlaceAcrossViews(bool wasHex) {
+    // Lines and hex rows share no numbering; what they share is the arrival
+    // time of their bytes: the new top row holds the first byte of the read
+    // that brought the old top row's first byte.
+    firstCol_ = 0;
+    if (settings_.Autoscroll) return;
+    const TDateTime t = wasHex ? model_->HexRowTime(topRow_) : model_->LineTime(topRow_);
+    if (t == 0) return;
+    // Times only grow along the bytes and down the lines; 0 is the open line at the end.
+    auto firstAtOrAfter = [t](int32_t n, auto timeOf) {
+        int32_t lo = 0, hi = n;
+        while (lo < hi) {
+            const int32_t mid = lo + (hi - lo) / 2;
+            const TDateTime m = timeOf(mid);
+            if (m != 0 && m < t)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    };
+    if (HexView())
+        topRow_ =
+            firstAtOrAfter(model_->RawCount(), [&](int32_t i) { return model_->RawTime(i); }) /
+            std::max(1, model_->HexBytesPerLine());
+    else
+        topRow_ =
+            firstAtOrAfter(model_->LineCount(), [&](int32_t i) { return model_->LineTime(i); });
 }
 
 void TTermWindow::SyncAutoscroll() {
@@ -417,8 +471,7 @@ void TTermWindow::PaintView(HDC dc, const RECT& client) {
     const int width = client.right;
     int top = 0;
     if (HexView()) {
-        const std::u16string header =
-            TTermModel::HexHeader(Tr("hex.offset", u"Offset"), hexBytesPerLine_);
+        const std::u16string header = HexHeaderText();
         const RECT band = {0, 0, width, lineHeight_};
         SetTextColor(dc, textColor_);
         SetBkColor(dc, backgroundColor_);
@@ -431,6 +484,7 @@ void TTermWindow::PaintView(HDC dc, const RECT& client) {
     }
     const int32_t total = TotalRows();
     const int32_t rows = client.bottom / lineHeight_;
+    find_.PaintMarks(topRow_, rows + 1);
     for (int32_t i = 0; i <= rows; ++i) {
         const int32_t row = topRow_ + i;
         if (row >= total) break;
@@ -443,11 +497,14 @@ void TTermWindow::DrawRow(HDC dc, int32_t row, int y, int width) {
     // The row's text and attributes: in the text view the model's views, with
     // the timestamp prefix put in front when shown.
     std::u16string_view text, attrs;
+    int32_t prefixWidth = 0;  // of the timestamp in front
     if (HexView()) {
-        rowText_ = model_->HexLine(row);
+        rowText_ = RowText(row);
         text = rowText_;
+        prefixWidth = settings_.Timestamps && !rowText_.empty() ? kTimestampWidth : 0;
     } else if (settings_.Timestamps) {
         const std::u16string prefix = model_->TimestampPrefix(row);
+        prefixWidth = int32_t(prefix.size());
         rowText_.assign(prefix).append(model_->LineTextView(row));
         rowAttrs_.assign(prefix.size(), char16_t(kAttrTimestamp))
             .append(model_->LineAttrsView(row));
@@ -477,11 +534,25 @@ void TTermWindow::DrawRow(HDC dc, int32_t row, int y, int width) {
     // Runs break where the colours drawn change. A blank shows only its
     // background, so it joins a run of any foreground on the same background:
     // coloured words between uncoloured blanks then cost one call each.
+    // In the hex view only a timestamp has a colour of its own, the text view's.
     const bool ansi = settings_.AnsiColors && !HexView();
+    const bool hexStamps = HexView() && settings_.AnsiColors;
+    // Find matches on this row: the current one, then the selection, then the others.
+    rowMarks_.clear();
+    for (const TFindBar::TMark& m : find_.Marks())
+        if (m.Row == row)
+            rowMarks_.push_back({m.Row, m.From + prefixWidth, m.To + prefixWidth, m.Current});
     auto colorsAt = [&](int32_t i) {
+        const TFindBar::TMark* mark = nullptr;
+        for (const TFindBar::TMark& m : rowMarks_)
+            if (i >= m.From && i < m.To && (!mark || m.Current)) mark = &m;
+        const bool selected = i >= selFrom && i < selTo;
+        if (mark && mark->Current) return TCellColors{kFindCurrentText, kFindCurrentBack};
+        if (mark && !selected) return TCellColors{kFindMatchText, kFindMatchBack};
+        if (hexStamps && i < prefixWidth)
+            return ResolveCellColors(kAttrTimestamp, true, selected, backgroundColor_, textColor_);
         const uint16_t attr = i < int32_t(attrs.size()) ? uint16_t(attrs[size_t(i)]) : kAttrDefault;
-        return ResolveCellColors(attr, ansi, i >= selFrom && i < selTo, backgroundColor_,
-                                 textColor_);
+        return ResolveCellColors(attr, ansi, selected, backgroundColor_, textColor_);
     };
     int32_t runStart = from;
     TCellColors run = colorsAt(from);

@@ -5,6 +5,7 @@
 #include "termwnd/uTermWnd.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 
@@ -268,6 +269,12 @@ LRESULT TTermWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_KL_CONNECTED:
             OnConnected(wp);
             return 0;
+        case WM_KL_FILESENT:
+            OnFileSent(wp, lp);
+            return 0;
+        case WM_DROPFILES:
+            OnDropFiles(wp);
+            return 0;
         default:
             return DefWindowProcW(hwnd, msg, wp, lp);
     }
@@ -283,6 +290,8 @@ void TTermWindow::OnCreate() {
     lampOnBrush_.Reset(CreateSolidBrush(kLampOnColor));
     lampOffBrush_.Reset(CreateSolidBrush(kLampOffColor));
     CreateControls();
+    // Files dropped from the file manager's panel go to the device.
+    DragAcceptFiles(mainWnd_, TRUE);
     FillOptionLists();
     if (HWND c = Control(kIdLogFile)) ShowWindow(c, SW_HIDE);  // shown while a log is written
     // Until a session brings its own, the controls show the defaults.
@@ -392,6 +401,7 @@ void TTermWindow::OnCommand(int id, int code) {
             }
             break;
         default:
+            find_.OnCommand(id, code);
             break;
     }
 }
@@ -424,10 +434,12 @@ void TTermWindow::ReadControls() {
 }
 
 void TTermWindow::OnApply(WPARAM clicked) {
+    const bool wasHex = HexView();
     ReadControls();
     ApplyEnablingRule();
     ApplyToSerialPort();
     ApplyModelOptions();
+    if (wasHex != HexView()) KeepPlaceAcrossViews(wasHex);
     ShowNewOutput();
     SyncLog();
     // Without a port or connection there is no section to write to.
@@ -442,9 +454,13 @@ void TTermWindow::OnTimer(UINT_PTR id) {
             ShowCounters();
             PollLamps();
             PollLog();
+            ShowFileSendProgress();
             break;
         case kTimerRepeat:
             RepeatCommand();
+            break;
+        case kTimerFind:
+            find_.OnTimer();
             break;
         case kTimerSettings:
             LoadTerminalFont();
@@ -572,6 +588,12 @@ bool TTermWindow::OnControlKey(int id, UINT msg, WPARAM wp, LPARAM lp) {
                 SendBreak();
                 return true;
             }
+            // The find bar's keys first: Esc closes an open bar before it stops anything.
+            if (msg == WM_KEYDOWN && find_.OnKey(id, wp)) return true;
+            if (msg == WM_KEYDOWN && wp == VK_ESCAPE && FileSendRunning()) {
+                CancelFileSend();
+                return true;
+            }
             if (msg == WM_KEYDOWN && wp == VK_ESCAPE && repeatIndex_ >= 0) {
                 StopRepeat(true);
                 return true;
@@ -587,7 +609,8 @@ bool TTermWindow::OnControlKey(int id, UINT msg, WPARAM wp, LPARAM lp) {
             }
             return false;
         case WM_CHAR:
-            return (id == kIdEdit && wp == L'\r') || (wp == 17 && embedded_);
+            return (id == kIdEdit && wp == L'\r') || (wp == 17 && embedded_) ||
+                   find_.OnChar(id, wp);
         case WM_SYSKEYDOWN:
         case WM_SYSCHAR:
             return (id == kIdEdit || id == kIdSend) && OnCommandKey(msg, wp);

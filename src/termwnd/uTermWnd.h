@@ -15,9 +15,9 @@
 //   window procedure, fonts and colours, settings path), uTermLayout.cpp
 //   (control table, option lists, layout), uTermView.cpp/.h (painting,
 //   colours and scrolling), uTermSelect.cpp (selection, clipboard, context
-//   menu), uSession.cpp/.h (session control and the kept sessions),
-//   uListerGlue.cpp/.h (how terminal windows come into being), uTermLog.cpp
-//   with uLogFile.cpp/.h (the log file and saving the output).
+//   menu), uFindBar.cpp/.h (the find bar and its search), uSession.cpp/.h
+//   (session control and the kept sessions), uListerGlue.cpp/.h (how terminal windows come into
+//   being), uTermLog.cpp with uLogFile.cpp/.h (the log file and saving the output).
 #pragma once
 
 #include <windows.h>
@@ -34,6 +34,7 @@
 #include "settings/uSettingsRules.h"
 #include "terminal/uBytes.h"
 #include "terminal/uTermModel.h"
+#include "termwnd/uFindBar.h"
 #include "termwnd/uLogFile.h"
 #include "termwnd/uSession.h"
 #include "termwnd/uTermView.h"
@@ -92,6 +93,7 @@ constexpr int kCmdClearOutput = 9003;
 constexpr int kCmdLog = 9004;
 constexpr int kCmdSaveOutput = 9005;
 constexpr int kCmdSendBreak = 9006;
+constexpr int kCmdSendFile = 9007;
 constexpr int kCmdSendCommand = 9010;  // .. 9019: stored commands 1 .. 10
 
 // Timers of the main window: counters and lamps; font, colours and reconnect.
@@ -100,6 +102,7 @@ constexpr UINT kTimerLinesMs = 250;
 constexpr UINT_PTR kTimerSettings = 2;
 constexpr UINT kTimerSettingsMs = 1000;
 constexpr UINT_PTR kTimerRepeat = 3;  // a repeating stored command
+// Timer 4 counts find matches (kTimerFind, uFindBar.h).
 
 // Received bytes fed into the model per message (a few milliseconds of work).
 constexpr int32_t kDrainSliceBytes = 256 * 1024;
@@ -222,6 +225,8 @@ public:
     int32_t LastTopRow() const;
     int32_t ContentWidth() const;
     std::u16string RowText(int32_t row) const;
+    // The hex view's column header, moved right past the timestamps when shown.
+    std::u16string HexHeaderText() const;
 
     // --- Session control (uSession.cpp) ---
     // Loads a port (kind 0) or connection (kind 1) into the window; also
@@ -250,6 +255,15 @@ public:
     void StopRepeat(bool user);
     void RepeatCommand();
     void SendBreak();
+    // --- Sending files (uTermSendFile.cpp) ---
+    // The Send file dialog for `paths`, then the transfer on the backend's
+    // worker; whatever stands in the way is named in the status line.
+    void SendFiles(const std::vector<std::u16string>& paths);
+    // Connected, and no transfer running (the menu item's state).
+    bool CanSendFile() const;
+    bool FileSendRunning() const;
+    // Esc: the receiver is told; the end comes as WM_KL_FILESENT.
+    void CancelFileSend();
     // After the properties dialog saved this window's section.
     void ReloadSettings();
     bool SessionOpen() const { return sessionOpen_; }
@@ -273,6 +287,7 @@ public:
 private:
     // Tests and the pictures reach a few internals through uTermWndTesting.h.
     friend struct TTermWindowTestAccess;
+    friend class TFindBar;
 
     // Takes the settings, shows them in the controls and hands the model its options.
     void SetPortSettings(const TSessionSettings& settings);
@@ -316,6 +331,14 @@ private:
     void OnReceived(WPARAM number);
     void OnEnded(WPARAM number, LPARAM code);
     void OnConnected(WPARAM number);
+    // sending files (uTermSendFile.cpp)
+    void OnDropFiles(WPARAM drop);  // an HDROP
+    void OnFileSent(WPARAM number, LPARAM outcome);
+    void ChooseFileToSend();
+    // Timer 1 while a transfer runs.
+    void ShowFileSendProgress();
+    // True (and said in the status) while a transfer holds the line.
+    bool RefuseWhileSending();
     void DrainReceived(bool all = false);
     // Received or echoed bytes into the model, the view following.
     void FeedModel(const void* bytes, int32_t count);
@@ -354,6 +377,9 @@ private:
     void OnHScroll(int command);
     void OnWheel(int delta, bool shift);
     void SyncAutoscroll();
+    // After a switch between the text and the hex view: the rows that came in
+    // at the time of the old top row are shown.
+    void KeepPlaceAcrossViews(bool wasHex);
     void ApplyScrollBars();
     void DrawRow(HDC dc, int32_t row, int y, int width);
     void DrawRun(HDC dc, const char16_t* text, int32_t from, int32_t to, int y, TCellColors c);
@@ -442,7 +468,13 @@ private:
     SIZE backSize_ = {0, 0};
     std::u16string rowText_;
     std::u16string rowAttrs_;
+    std::vector<TFindBar::TMark> rowMarks_;
 
     std::unique_ptr<TSessionLog> log_;
     std::u16string logShown_;  // the path the label shows
+
+    std::u16string sendLabel_;   // the file sent, or "3 files", for the end's text
+    std::u16string sendStatus_;  // the progress last shown
+
+    TFindBar find_{*this};
 };

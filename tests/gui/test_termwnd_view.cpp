@@ -124,15 +124,17 @@ TEST(TermView, SelectionCopiedExactlyInTextAndHexViews) {
     EXPECT_EQ(ClipboardText(),
               L"[12:34:56.789] alpha\r\n[12:34:56.789] bravo charlie\r\n[12:34:56.789] delta");
 
-    // Hex view: rows of 24 bytes under a header row (a click lands one row lower).
+    // Hex view: rows of 24 bytes, each after the stamp of its first byte, under
+    // a header row (a click lands one row lower).
     f.Choose(kIdView, 1);
     t.RunMenuCommand(kCmdSelectAll);
     t.RunMenuCommand(kCmdCopy);
     const std::wstring hex = ClipboardText();
-    EXPECT_EQ(hex.substr(0, 25), L"00000000  61 6C 70 68 61 ");
-    EXPECT_EQ(hex.find(L"\r\n00000018  61 72 6C 69 65 0D 0A 64"), hex.rfind(L"\r\n"));
+    EXPECT_EQ(hex.substr(0, 40), L"[12:34:56.789] 00000000  61 6C 70 68 61 ");
+    EXPECT_EQ(hex.find(L"\r\n[12:34:56.789] 00000018  61 72 6C 69 65 0D 0A 64"),
+              hex.rfind(L"\r\n"));
     EXPECT_EQ(hex.substr(hex.size() - 12), L"arlie..delta") << "two rows, ASCII column last";
-    Drag(f, 0, 1, 8, 1);
+    Drag(f, 15, 1, 23, 1);
     EXPECT_EQ(t.SelectedText(), u"00000000");
     // Back in the text view the same positions hold, cut to the row's text.
     Drag(f, 60, 0, 60, 2);

@@ -13,13 +13,6 @@ using namespace kltest;
 
 namespace {
 
-int Scaled(int n) {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return MulDiv(n, dpi < 96 ? 96 : dpi, 96);
-}
-
 // Menu tracking runs its own loop; the picture is taken from a timer inside
 // it once the Send item is highlighted and its submenu has opened.
 HMENU gMenu = nullptr;

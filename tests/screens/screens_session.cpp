@@ -25,13 +25,6 @@ const char kLog[] =
     "\x1b[36mcpu\x1b[0m=12% \x1b[35mmem\x1b[0m=41% \x1b[34mtemp\x1b[0m=48.5C\r\n"
     "router> ";
 
-int Scaled(int n) {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return MulDiv(n, dpi < 96 ? 96 : dpi, 96);
-}
-
 HWND Sized(TListerHost& host, const std::wstring& entry) {
     HWND parent = host.NewParent(true);
     RECT r = {0, 0, Scaled(780), Scaled(440)};

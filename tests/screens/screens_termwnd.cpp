@@ -1,25 +1,21 @@
 // Pictures of the terminal window for `make screens`: the text view with
 // ANSI colours, bold text, timestamps, a selection and a log being written
 // (Log ticked, the file named in the status row); the hex view; and the
-// window at a narrow width where the toolbar wraps. The screens script runs
-// this at 96 and at 144 DPI.
+// window at a narrow width where the toolbar wraps; the find bar with its
+// matches in the text and the hex view (with timestamps), on the default dark
+// and on a light terminal background. The screens script runs this at 96 and
+// at 144 DPI.
 #include <windows.h>
 
 #include <string>
 
 #include "gui.h"
 #include "term_fixture.h"
+#include "termwnd/uFindBar.h"
 
 using namespace kltest;
 
 namespace {
-
-int Scaled(int n) {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return MulDiv(n, dpi < 96 ? 96 : dpi, 96);
-}
 
 const char kSample[] =
     "\x1b[1mKestrel bootloader 2.4.1\x1b[0m (build 2024-05-01)\r\n"
@@ -44,9 +40,40 @@ void Select(TTermFixture& f, int col0, int row0, int col1, int row1) {
     SendMessageW(f.Output(), WM_LBUTTONUP, 0, at(col1, row1));
 }
 
+// The find bar opened with Ctrl+F and a query typed, in the text view and
+// then in the hex view with timestamps.
+void FindPictures(const std::string& ini, const std::string& theme) {
+    TTermFixture f(Scaled(780), Scaled(460), ini);
+    TSessionSettings s = DefaultSessionSettings();
+    s.Timestamps = true;
+    f.Show(0, u"COM3", s);
+    f.UseFixedClock();
+    f.Feed(kSample);
+    f.Feed("\r\n[ \x1b[32m OK \x1b[0m ] sensor bus: retry 0x48 answered\r\n> ");
+    f.Term().SetStatus(u"COM3 - connected (115200 8N1)");
+    HWND edit = f.Control(kIdEdit);
+    SetFocus(edit);
+    SetCtrlDown(true);
+    TypeKey(edit, 'F');
+    SetCtrlDown(false);
+    SetWindowTextW(f.Control(kIdFindEdit), L"sensor");
+    SetShiftDown(true);
+    TypeKey(f.Control(kIdFindEdit), VK_RETURN);
+    SetShiftDown(false);
+    PumpFor(50);
+    SaveWindowImage(f.Lister(), "termwnd_find_text_" + theme);
+    f.Choose(kIdView, 1);
+    SetWindowTextW(f.Control(kIdFindEdit), L"0d 0a");
+    PumpFor(50);
+    SaveWindowImage(f.Lister(), "termwnd_find_hex_" + theme);
+}
+
 }  // namespace
 
 int main() {
+    FindPictures("", "dark");
+    FindPictures("[Plugin]\r\nTerminalBackground=#FFFFFF\r\nTerminalTextColor=#1E1E1E\r\n",
+                 "light");
     {
         TTermFixture f(Scaled(780), Scaled(460));
         TSessionSettings s = DefaultSessionSettings();

@@ -99,6 +99,13 @@ std::wstring IniValue(const std::wstring& file, const wchar_t* section, const wc
 
 bool ScreensRequested() { return std::getenv("KL_SCREENS_DIR") != nullptr; }
 
+int Scaled(int n) {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return MulDiv(n, dpi < 96 ? 96 : dpi, 96);
+}
+
 bool SaveWindowImage(HWND hwnd, const std::string& name) {
     if (!ScreensRequested() || !IsWindow(hwnd)) return false;
     // What the user sees: the window brought up and painted, then its screen

@@ -38,6 +38,8 @@ bool SaveWindowImage(HWND hwnd, const std::string& name);
 // The same for a rectangle of the screen (a window with its open menus).
 bool SaveScreenImage(const RECT& r, const std::string& name);
 bool ScreensRequested();
+// n pixels at 96 DPI, at the screen's DPI (pictures sized like the user's).
+int Scaled(int n);
 
 // Pixels of the colour in the window (frame included) as it is drawn.
 int CountPixels(HWND hwnd, COLORREF color);

@@ -30,6 +30,7 @@ TTermFixture::~TTermFixture() {
     if (term_) CloseEmbeddedTerminal(term_->MainWindow());
     DestroyWindow(lister_);
     SetCtrlDown(false);
+    SetShiftDown(false);
     PumpFor(20);
 }
 
@@ -79,6 +80,13 @@ void SetCtrlDown(bool down) {
     BYTE state[256] = {};
     GetKeyboardState(state);
     state[VK_CONTROL] = state[VK_LCONTROL] = down ? 0x80 : 0;
+    SetKeyboardState(state);
+}
+
+void SetShiftDown(bool down) {
+    BYTE state[256] = {};
+    GetKeyboardState(state);
+    state[VK_SHIFT] = state[VK_LSHIFT] = down ? 0x80 : 0;
     SetKeyboardState(state);
 }
 

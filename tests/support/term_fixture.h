@@ -53,6 +53,7 @@ private:
 
 // Ctrl held or released for this thread's key-state queries.
 void SetCtrlDown(bool down);
+void SetShiftDown(bool down);
 // Posts a key's down and up to a window and pumps (the pump translates the
 // key-down into its character, as a message loop does).
 void TypeKey(HWND target, WPARAM vk);

@@ -66,6 +66,12 @@ serve() {
     # hung up under bytes still on their way.
     if [ "$kind" = serial ]; then
       exec 3<>"$pairs/$where-dev"
+      # lrzsz purges its line when it starts, but behind socat the purge
+      # never reaches the pty: what an earlier transfer left unread there (a
+      # cancelled block, the rest of a cancel sequence, a dead receiver's
+      # resent blocks) would reach this receiver as its first bytes. Purged
+      # here instead, until the line has been quiet for a moment.
+      while read -r -t 0.3 -N 65536 -u 3 _; do :; done
       socat "FILE:$pairs/$where-dev,raw,echo=0" "EXEC:$prog ${args[*]}" 2>"$req.log" &
       pid=$!
     else

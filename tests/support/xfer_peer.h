@@ -42,7 +42,7 @@ public:
     }
     // Starts "serial xfer DIR PROGRAM ARGS" or "tcp - DIR PROGRAM ARGS";
     // returns the request id once the receiver runs, or -1.
-    int Start(const std::string& request, DWORD timeoutMs = 10000) {
+    int Start(const std::string& request, DWORD timeoutMs = 30000) {
         const int id = Request(request);
         return Wait(id, ".pid", timeoutMs).empty() ? -1 : id;
     }
