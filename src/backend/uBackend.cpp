@@ -90,6 +90,28 @@ int32_t TSendQueue::Take(TByteBuf& out, int32_t max, bool& reply) {
     return n;
 }
 
+int64_t TSendQueue::DropOwn() {
+    TByteBuf kept;
+    std::deque<TSpan> spans;
+    int64_t dropped = 0;
+    int32_t at = head_;
+    for (const TSpan& span : spans_) {
+        if (!span.Reply) {
+            dropped += span.Length;
+        } else {
+            // Without room for the copy nothing is dropped: the bytes still
+            // go out, as they would have without the cancel.
+            if (!kept.Append(bytes_.Data() + at, span.Length)) return 0;
+            spans.push_back(span);
+        }
+        at += span.Length;
+    }
+    bytes_ = std::move(kept);
+    head_ = 0;
+    spans_.swap(spans);
+    return dropped;
+}
+
 void TSendQueue::Clear() {
     bytes_.Clear();
     head_ = 0;
@@ -185,13 +207,21 @@ bool TBackend::Deliver(const uint8_t* data, int32_t count) {
         PublishProgress();
         return true;
     }
-    if (cancelLingerUntil_ && GetTickCount64() < cancelLingerUntil_ &&
-        std::any_of(data, data + count, [](uint8_t b) {
-            return b == xmodem::kAck || b == xmodem::kNak || b == xmodem::kCrcRequest;
-        })) {
-        std::vector<uint8_t> cancel(kCancelSequenceCans, xmodem::kCan);
-        cancel.insert(cancel.end(), kCancelSequenceCans, xmodem::kBackspace);
-        QueueReply(cancel.data(), int32_t(cancel.size()));
+    if (const uint64_t until = cancelLingerUntil_.load()) {
+        // Only a receiver's answers get the cancel again; anything else
+        // means the device talks on its own again (or a new receiver asks),
+        // and the linger is over.
+        const bool answers = std::all_of(data, data + count, [](uint8_t b) {
+            return b == xmodem::kAck || b == xmodem::kNak || b == xmodem::kCrcRequest ||
+                   b == xmodem::kCan;
+        });
+        if (answers && GetTickCount64() < until) {
+            std::vector<uint8_t> cancel(kCancelSequenceCans, xmodem::kCan);
+            cancel.insert(cancel.end(), kCancelSequenceCans, xmodem::kBackspace);
+            QueueReply(cancel.data(), int32_t(cancel.size()));
+        } else {
+            cancelLingerUntil_.store(0);
+        }
     }
     bool stored = false;
     for (;;) {
@@ -282,6 +312,7 @@ bool TBackend::Write(const uint8_t* data, int32_t length) {
     if (length <= 0) return true;
     // Typed text inside a block would corrupt the transfer.
     if (!data || !lineUp_.load() || sendBusy_.load()) return false;
+    cancelLingerUntil_.store(0);  // the user talks to the device again
     bool queued = false, wake = false;
     try {
         queued = UnderSendLock([&] {
@@ -354,6 +385,7 @@ bool TBackend::StartFileSend(std::vector<TFileToSend> files, TSendProtocol proto
         (protocol == TSendProtocol::Xmodem || protocol == TSendProtocol::Xmodem1k))
         return false;
     if (!lineUp_.load() || sendBusy_.load()) return false;
+    cancelLingerUntil_.store(0);
     try {
         auto t = std::make_unique<TTransfer>();
         std::vector<std::u16string> paths;
@@ -431,8 +463,15 @@ void TBackend::ServiceFileSend() {
     TFileSender& engine = *transfer_->Engine;
     if (cancelSend_.load() && !engine.Finished()) {
         engine.Cancel();
-        // The receiver's reply to the block in flight may still be coming.
-        if (engine.Protocol() != TSendProtocol::Raw) cancelLingerUntil_ = now + kCancelLingerMs;
+        if (engine.Protocol() != TSendProtocol::Raw) {
+            // The receiver's reply to the block in flight may still be coming.
+            cancelLingerUntil_.store(now + kCancelLingerMs);
+        } else {
+            // Raw has no cancel sequence: the file's bytes still queued go,
+            // or a slow line would carry on with them long after "cancelled".
+            const int64_t dropped = UnderSendLock([&] { return queue_.DropOwn(); });
+            accepted_.fetch_sub(dropped);
+        }
     }
     engine.Poll(now, QueuedCount());
     QueueTransferOutput();

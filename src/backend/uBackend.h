@@ -136,6 +136,8 @@ public:
     int64_t Replies() const { return replies_; }
     bool Empty() const { return spans_.empty(); }
     void Clear();
+    // Drops the owner's bytes, keeps the replies in order; returns how many went.
+    int64_t DropOwn();
 
 private:
     struct TSpan {
@@ -323,5 +325,6 @@ private:
     uint64_t drainUntil_ = 0;     // worker: an ended transfer's last bytes
     // Worker: until then, a receiver's reply to a cancelled transfer gets
     // the cancel sequence again.
-    uint64_t cancelLingerUntil_ = 0;
+    // Cleared by the owner when it writes or starts another transfer.
+    std::atomic<uint64_t> cancelLingerUntil_{0};
 };

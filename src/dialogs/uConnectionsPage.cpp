@@ -59,9 +59,13 @@ bool Stored(const TConnInfo& info) {
            back.Mode == info.Mode;
 }
 
-bool WriteMoved(const TConnInfo& info, const TSessionSettings& options) {
+// A renamed connection keeps its options and its last Send file choices.
+bool WriteMoved(const TConnInfo& info, const std::u16string& oldName) {
+    const TSessionSettings options = LoadSessionSettings(ConnSection(oldName));
+    const TSendFileSettings sending = LoadSendFileSettings(ConnSection(oldName));
     SaveConnection(info);
     SaveSessionSettings(ConnSection(info.Name), options);
+    SaveSendFileSettings(ConnSection(info.Name), sending);
     return Stored(info) && LoadSessionSettings(ConnSection(info.Name)) == options;
 }
 
@@ -159,7 +163,7 @@ void SaveConnectionForm(TManager& m) {
     const bool moving = !oldName.empty() && !SameTextI(oldName, info.Name);
     bool written;
     if (moving) {
-        written = WriteMoved(info, LoadSessionSettings(ConnSection(oldName)));
+        written = WriteMoved(info, oldName);
     } else {
         SaveConnection(info);
         written = Stored(info);

@@ -43,7 +43,7 @@ void Fill(HWND d, const std::wstring& name, const std::wstring& host, const std:
 TEST_F(ConnDlg, SavedConnectionsKeepTheirSectionThroughEveryEdit) {
     Write(
         "[Conn:router]\r\nHost=r\r\nPort=23\r\nViewHex=1\r\nAutoReconnect=1\r\nHistoryLines="
-        "500\r\n");
+        "500\r\nSendProtocol=3\r\nSendCharDelay=20\r\n");
     Run([&](HWND d) {
         HWND list = Item(d, 201);
         EXPECT_EQ(FocusOf(d), Item(d, 211)) << "the Name field has the focus";
@@ -56,6 +56,10 @@ TEST_F(ConnDlg, SavedConnectionsKeepTheirSectionThroughEveryEdit) {
         Press(Item(d, 222));
         EXPECT_EQ(Stored(L"router"), L"-,-,-,-,-,-");
         EXPECT_EQ(Stored(L"gateway"), L"r,2323,1,1,1,500");
+        EXPECT_EQ(
+            Value(L"Conn:gateway", L"SendProtocol") + Value(L"Conn:gateway", L"SendCharDelay"),
+            L"320")
+            << "the last Send file choices move too";
         EXPECT_EQ(ItemsOf(list), std::vector<std::wstring>{L"gateway"});
         EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
         // Other letter case: the same section, rewritten in place.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <string>
@@ -386,4 +387,22 @@ TEST(BackendBase, SendQueueKeepsOrderHoldsItsCapAndDropsOnClose) {
     EXPECT_EQ(b.QueuedCount(), 0) << "Close drops what still waits";
     EXPECT_FALSE(write("x")) << "no worker, nothing queued";
     CloseHandle(go);
+}
+
+TEST(BackendBase, SendQueueDropsTheOwnersBytesAndKeepsRepliesInOrder) {
+    TSendQueue q;
+    const auto push = [&](const char* s, bool reply) {
+        return q.Push(reinterpret_cast<const uint8_t*>(s), int32_t(strlen(s)), reply);
+    };
+    ASSERT_TRUE(push("file", false) && push("R1", true) && push("more", false) && push("R2", true));
+    TByteBuf out;
+    bool reply = true;
+    ASSERT_EQ(q.Take(out, 2, reply), 2);  // part of the first span is on the line already
+    EXPECT_FALSE(reply);
+    EXPECT_EQ(q.DropOwn(), 6) << "\"le\" and \"more\"";
+    out.Clear();
+    while (q.Take(out, 100, reply) > 0) EXPECT_TRUE(reply);
+    EXPECT_EQ(Str(out), "R1R2");
+    EXPECT_EQ(q.Replies(), 0);
+    EXPECT_TRUE(q.Empty());
 }
