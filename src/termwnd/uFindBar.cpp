@@ -293,7 +293,7 @@ void TFindBar::SetTextCurrent(const TTextMatch& match) {
     t_.anchorRow_ = t_.caretRow_ = row;
     t_.anchorCol_ = from;
     t_.caretCol_ = to;
-    t_.selection_ = true;
+    t_.selection_ = selectionIsMatch_ = true;
     ScrollToRow(row, from, to);
 }
 
@@ -308,14 +308,15 @@ void TFindBar::SetHexCurrent(const THexMatch& match) {
     t_.anchorCol_ = prefix + spans.front().HexFrom;
     t_.caretRow_ = spans.back().Row;
     t_.caretCol_ = prefix + spans.back().HexTo;
-    t_.selection_ = true;
+    t_.selection_ = selectionIsMatch_ = true;
     ScrollToRow(spans.front().Row, prefix + spans.front().HexFrom, prefix + spans.front().HexTo);
 }
 
 void TFindBar::DropCurrent() {
     if (!hasCurrent_) return;
     hasCurrent_ = false;
-    t_.selection_ = false;
+    if (selectionIsMatch_) t_.selection_ = false;
+    selectionIsMatch_ = false;
 }
 
 void TFindBar::ScrollToRow(int32_t row, int32_t fromCol, int32_t toCol) {
@@ -404,5 +405,8 @@ const std::vector<TFindBar::TMark>& TFindBar::PaintMarks(int32_t first, int32_t 
             marks_.push_back({int32_t(x.Line - firstLine), x.Column, x.Column + x.Length,
                               hasCurrent_ && x == textCur_});
     }
+    // The view looks the marks of a row up by row.
+    std::stable_sort(marks_.begin(), marks_.end(),
+                     [](const TMark& a, const TMark& b) { return a.Row < b.Row; });
     return marks_;
 }

@@ -86,11 +86,14 @@ public:
     };
     // The marks of rows first .. first + rows - 1 (none while the bar is closed).
     const std::vector<TMark>& PaintMarks(int32_t first, int32_t rows);
-    // The marks PaintMarks found last.
+    // The marks PaintMarks found last, in row order.
     const std::vector<TMark>& Marks() const { return marks_; }
     // What the count label shows.
     std::u16string CountText() const;
     bool HasCurrent() const { return hasCurrent_; }
+    // The user selected something of their own: a current match that leaves
+    // the history later no longer takes the selection with it.
+    void SelectionTaken() { selectionIsMatch_ = false; }
 
 private:
     // Reads the query and Match case and compiles them for the current view;
@@ -123,6 +126,7 @@ private:
     THexSearch hexSearch_;
     THexMatchCounter hexCount_;
     bool hasCurrent_ = false;
+    bool selectionIsMatch_ = false;  // the selection is the current match
     TTextMatch textCur_;
     THexMatch hexCur_;
     bool timer_ = false;

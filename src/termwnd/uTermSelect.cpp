@@ -35,6 +35,7 @@ void TTermWindow::OnButtonDown(int x, int y) {
     anchorCol_ = caretCol_ = hit.Col;
     anchorRow_ = caretRow_ = hit.Row;
     selection_ = false;
+    find_.SelectionTaken();
     dragging_ = true;
     SetCapture(outputWnd_);
     RepaintOutput();
@@ -122,6 +123,7 @@ void TTermWindow::OnButtonUp() {
 void TTermWindow::SelectAll() {
     const int32_t total = TotalRows();
     if (total == 0) return;
+    find_.SelectionTaken();
     anchorCol_ = anchorRow_ = 0;
     caretRow_ = total - 1;
     caretCol_ = int32_t(RowText(caretRow_).size());

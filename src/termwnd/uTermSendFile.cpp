@@ -10,6 +10,7 @@
 // Disconnect cancel, and the backend tells the receiver.
 #include "termwnd/uTermSendFile.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 #include <shellapi.h>
 
@@ -107,7 +108,12 @@ void TTermWindow::ChooseFileToSend() {
     ofn.lpstrTitle = W(title);
     ofn.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY |
                 OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&ofn)) return;
+    if (!GetOpenFileNameW(&ofn)) {
+        // Cancel says nothing; a choice too long for the buffer does.
+        if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
+            SetStatus(Tr("status.send_too_many", u"Too many files chosen at once - nothing sent"));
+        return;
+    }
     // One name: the full path. Several: the folder, then the names, each
     // ended by a zero, the list by a second one.
     std::vector<std::u16string> parts;

@@ -537,18 +537,26 @@ void TTermWindow::DrawRow(HDC dc, int32_t row, int y, int width) {
     // In the hex view only a timestamp has a colour of its own, the text view's.
     const bool ansi = settings_.AnsiColors && !HexView();
     const bool hexStamps = HexView() && settings_.AnsiColors;
-    // Find matches on this row: the current one, then the selection, then the others.
-    rowMarks_.clear();
-    for (const TFindBar::TMark& m : find_.Marks())
-        if (m.Row == row)
-            rowMarks_.push_back({m.Row, m.From + prefixWidth, m.To + prefixWidth, m.Current});
+    // Find matches on this row as a mark per visible cell (1 a match, 2 the
+    // current one): a short query on a long line can match thousands of times,
+    // and the cells are asked one by one.
+    cellMarks_.assign(size_t(to - from), 0);
+    const std::vector<TFindBar::TMark>& marks = find_.Marks();  // in row order
+    auto m = std::lower_bound(marks.begin(), marks.end(), row,
+                              [](const TFindBar::TMark& x, int32_t r) { return x.Row < r; });
+    for (; m != marks.end() && m->Row == row; ++m) {
+        const int32_t a = std::max(from, m->From + prefixWidth);
+        const int32_t b = std::min(to, m->To + prefixWidth);
+        for (int32_t i = a; i < b; ++i)
+            cellMarks_[size_t(i - from)] =
+                std::max<uint8_t>(cellMarks_[size_t(i - from)], m->Current ? 2 : 1);
+    }
     auto colorsAt = [&](int32_t i) {
-        const TFindBar::TMark* mark = nullptr;
-        for (const TFindBar::TMark& m : rowMarks_)
-            if (i >= m.From && i < m.To && (!mark || m.Current)) mark = &m;
+        const uint8_t mark = cellMarks_[size_t(i - from)];
         const bool selected = i >= selFrom && i < selTo;
-        if (mark && mark->Current) return TCellColors{kFindCurrentText, kFindCurrentBack};
-        if (mark && !selected) return TCellColors{kFindMatchText, kFindMatchBack};
+        // The current match, then the selection, then the other matches.
+        if (mark == 2) return TCellColors{kFindCurrentText, kFindCurrentBack};
+        if (mark == 1 && !selected) return TCellColors{kFindMatchText, kFindMatchBack};
         if (hexStamps && i < prefixWidth)
             return ResolveCellColors(kAttrTimestamp, true, selected, backgroundColor_, textColor_);
         const uint16_t attr = i < int32_t(attrs.size()) ? uint16_t(attrs[size_t(i)]) : kAttrDefault;

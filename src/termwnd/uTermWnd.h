@@ -468,7 +468,7 @@ private:
     SIZE backSize_ = {0, 0};
     std::u16string rowText_;
     std::u16string rowAttrs_;
-    std::vector<TFindBar::TMark> rowMarks_;
+    std::vector<uint8_t> cellMarks_;  // DrawRow: the find marks of the row's visible cells
 
     std::unique_ptr<TSessionLog> log_;
     std::u16string logShown_;  // the path the label shows
