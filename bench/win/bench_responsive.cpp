@@ -75,11 +75,19 @@ public:
                 samples_.push_back((Seconds() - t0) * 1000.0);
                 Sleep(kSampleMs);
             }
+            done_ = true;
         });
     }
     ~TProbe() { Stop(); }
     std::vector<double> Stop() {
         stop_ = true;
+        // The probe may be waiting for this thread's answer: answer until it
+        // ends, or its last sample would count this wait.
+        MSG m;
+        while (!done_) {
+            PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+            Sleep(1);
+        }
         if (thread_.joinable()) thread_.join();
         std::sort(samples_.begin(), samples_.end());
         return samples_;
@@ -88,6 +96,7 @@ public:
 private:
     HWND target_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
     std::vector<double> samples_;
     std::thread thread_;
 };
@@ -193,7 +202,8 @@ int SlowSend(const TPair& pair) {
     TSlowDevice device(pair.Device, sent, 3);
     if (!device.Open()) return std::printf("device end did not open\n"), 1;
     HWND lister = MakeLister();
-    HWND hwnd = OpenEmbeddedTerminal(lister, 0, U(pair.App.c_str()), U(pair.App.c_str()), TConnInfo{});
+    HWND hwnd =
+        OpenEmbeddedTerminal(lister, 0, U(pair.App.c_str()), U(pair.App.c_str()), TConnInfo{});
     TTermWindow* term = TTermWindow::FromWindow(hwnd);
     if (!term || !WaitConnected(*term, 5000)) return std::printf("port did not open\n"), 1;
     TProbe probe(hwnd);
@@ -225,7 +235,8 @@ int StalledOpen(const TPair& pair) {
     TSerialBackend::OpenStallHook = [] { Sleep(5000); };
     HWND lister = MakeLister();
     const double t0 = Seconds();
-    HWND hwnd = OpenEmbeddedTerminal(lister, 0, U(pair.App.c_str()), U(pair.App.c_str()), TConnInfo{});
+    HWND hwnd =
+        OpenEmbeddedTerminal(lister, 0, U(pair.App.c_str()), U(pair.App.c_str()), TConnInfo{});
     const double openMs = (Seconds() - t0) * 1000.0;
     TTermWindow* term = TTermWindow::FromWindow(hwnd);
     if (!term) return std::printf("no terminal window\n"), 1;
