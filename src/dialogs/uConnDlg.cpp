@@ -177,20 +177,9 @@ struct TClassDef {
 };
 constexpr TClassDef kClasses[] = {{kConnDlgClass, DialogProc}, {kConnPageClass, PageProc}};
 
-// Registered on first use and kept; registered again only should the class
-// be gone.
 bool RegisterClasses() {
-    for (const auto& c : kClasses) {
-        WNDCLASSEXW wc = {};
-        wc.cbSize = sizeof wc;
-        if (GetClassInfoExW(ThisModule(), c.Name, &wc)) continue;
-        wc.lpfnWndProc = c.Proc;
-        wc.hInstance = ThisModule();
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = c.Name;
-        if (!RegisterClassExW(&wc)) return false;
-    }
+    for (const auto& c : kClasses)
+        if (!RegisterDialogClass(c.Name, c.Proc)) return false;
     return true;
 }
 

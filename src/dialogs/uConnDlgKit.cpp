@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "base/uText.h"
 #include "base/uWin.h"
 #include "dialogs/uDialogSeam.h"
@@ -120,6 +122,25 @@ void ShowFaultBox(HWND owner) noexcept {
 }  // namespace
 
 int Scale(const TDialogState& d, int units) { return MulDiv(units, d.Dpi, 96); }
+
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    return std::max(dpi, 96);
+}
+
+bool RegisterDialogClass(const wchar_t* name, WNDPROC proc) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    if (GetClassInfoExW(ThisModule(), name, &wc)) return true;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = ThisModule();
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = name;
+    return RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
 
 HWND Control(const TManager& m, int id) {
     if (HWND h = GetDlgItem(m.Dialog, id)) return h;

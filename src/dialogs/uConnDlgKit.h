@@ -72,6 +72,13 @@ struct TManager : TDialogState {
 
 // A length in 96-DPI units at the dialog's layout DPI.
 int Scale(const TDialogState& d, int units);
+// The screen's DPI, never below 96: the layout DPI of a dialog without a
+// window to measure.
+int ScreenDpi();
+// The window class of a dialog, registered on first use and kept; registered
+// again only should it be gone (one left by an earlier load of this library
+// at the same address is taken as it is).
+bool RegisterDialogClass(const wchar_t* name, WNDPROC proc);
 // The control with this ID: the dialog first, then the pages in tab order.
 HWND Control(const TManager& m, int id);
 

@@ -152,13 +152,6 @@ void SetChecked(int id, bool on) { CheckDlgButton(g_prop.Dialog, id, on ? BST_CH
 int Selection(int id) { return ComboSelection(Item(id)); }
 void Select(int id, int index) { SendMessageW(Item(id), CB_SETCURSEL, WPARAM(index), 0); }
 
-int ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : kBaseDpi;
-    if (screen) ReleaseDC(nullptr, screen);
-    return std::max(dpi, kBaseDpi);
-}
-
 // ---- building ----------------------------------------------------------
 
 void BuildControls() {
@@ -480,21 +473,6 @@ LRESULT CALLBACK PropDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DialogGuarded(hwnd, [&] { return OnMessage(hwnd, msg, wp, lp); });
 }
 
-bool RegisterDialogClass() {
-    static bool registered = false;
-    if (registered) return true;
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = PropDlgProc;
-    wc.hInstance = ThisModule();
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kPropDlgClass;
-    // Already there: left by an earlier load of this library at the same address.
-    registered = RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    return registered;
-}
-
 void RunDialog(HWND owner, const std::u16string& title) {
     TPropState& p = g_prop;
     p.Font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
@@ -517,7 +495,9 @@ bool ShowPropertiesDialog(HWND owner, int32_t kind, const std::u16string& name,
         if (g_prop.Dialog) SetForegroundWindow(g_prop.Dialog);
         return false;
     }
-    if ((kind != 0 && kind != 1) || name.empty() || !RegisterDialogClass()) return false;
+    if ((kind != 0 && kind != 1) || name.empty() ||
+        !RegisterDialogClass(kPropDlgClass, PropDlgProc))
+        return false;
     g_open = true;
     g_prop = TPropState{};
     BeginModal(g_prop, owner);

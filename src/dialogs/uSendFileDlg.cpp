@@ -172,27 +172,6 @@ LRESULT CALLBACK SendFileDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DialogGuarded(hwnd, [&] { return OnMessage(hwnd, msg, wp, lp); });
 }
 
-bool RegisterDialogClass() {
-    static bool registered = false;
-    if (registered) return true;
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = SendFileDlgProc;
-    wc.hInstance = ThisModule();
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kSendFileDlgClass;
-    registered = RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    return registered;
-}
-
-int ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
-    return std::max(dpi, 96);
-}
-
 // Centred on the owner, with a client area of exactly the scaled size.
 bool CreateDialogWindow() {
     TSendFileState& d = g_dlg;
@@ -246,7 +225,7 @@ bool ShowSendFileDialog(HWND owner, const std::u16string& section,
         if (g_dlg.Dialog) SetForegroundWindow(g_dlg.Dialog);
         return false;
     }
-    if (paths.empty() || !RegisterDialogClass()) return false;
+    if (paths.empty() || !RegisterDialogClass(kSendFileDlgClass, SendFileDlgProc)) return false;
     g_open = true;
     g_dlg = TSendFileState{};
     g_dlg.Section = section;
