@@ -186,8 +186,8 @@ target_link_libraries(bench_filesend PRIVATE kl_win_support)
 # identity (Wine's own trace shows the main thread's calls with the worker's
 # thread id) and blocks for good; sockets take the emulator down outright.
 if(P)
-  set(KL_NEEDS_ASYNC_IO test_execute test_filesend test_host test_lister_leaks test_log test_serial
-                        test_session test_session_serial test_tcp)
+  set(KL_NEEDS_ASYNC_IO test_execute test_filesend test_host test_lister_leaks test_log test_sendfile
+                        test_serial test_session test_session_serial test_tcp)
   # Single tests left out where emulated (they run natively and in the 64-bit
   # tree), each with its reason.
   set(KL_EMULATED_SKIP

@@ -312,7 +312,6 @@ bool TBackend::Write(const uint8_t* data, int32_t length) {
     if (length <= 0) return true;
     // Typed text inside a block would corrupt the transfer.
     if (!data || !lineUp_.load() || sendBusy_.load()) return false;
-    cancelLingerUntil_.store(0);  // the user talks to the device again
     bool queued = false, wake = false;
     try {
         queued = UnderSendLock([&] {

@@ -325,6 +325,8 @@ private:
     uint64_t drainUntil_ = 0;     // worker: an ended transfer's last bytes
     // Worker: until then, a receiver's reply to a cancelled transfer gets
     // the cancel sequence again.
-    // Cleared by the owner when it writes or starts another transfer.
+    // Cleared by the owner when it starts another transfer. A line typed
+    // meanwhile does not end it: a receiver that missed the cancel would
+    // only wait on.
     std::atomic<uint64_t> cancelLingerUntil_{0};
 };
