@@ -130,6 +130,22 @@ int ScreenDpi() {
     return std::max(dpi, 96);
 }
 
+void PlaceDialog(HWND dialog, const RECT& around, int w, int h) {
+    RECT outer, client;
+    GetWindowRect(dialog, &outer);
+    GetClientRect(dialog, &client);
+    const int ow = w + (outer.right - outer.left) - (client.right - client.left);
+    const int oh = h + (outer.bottom - outer.top) - (client.bottom - client.top);
+    int x = (around.left + around.right - ow) / 2, y = (around.top + around.bottom - oh) / 2;
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof mi;
+    if (GetMonitorInfoW(MonitorFromRect(&around, MONITOR_DEFAULTTONEAREST), &mi)) {
+        x = std::max<int>(mi.rcWork.left, std::min<int>(x, mi.rcWork.right - ow));
+        y = std::max<int>(mi.rcWork.top, std::min<int>(y, mi.rcWork.bottom - oh));
+    }
+    SetWindowPos(dialog, nullptr, x, y, ow, oh, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool RegisterDialogClass(const wchar_t* name, WNDPROC proc) {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;

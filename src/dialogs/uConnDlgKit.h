@@ -79,6 +79,9 @@ int ScreenDpi();
 // again only should it be gone (one left by an earlier load of this library
 // at the same address is taken as it is).
 bool RegisterDialogClass(const wchar_t* name, WNDPROC proc);
+// Sizes a dialog to a client area of w x h, centred on `around` and kept
+// inside the work area of that monitor.
+void PlaceDialog(HWND dialog, const RECT& around, int w, int h);
 // The control with this ID: the dialog first, then the pages in tab order.
 HWND Control(const TManager& m, int id);
 

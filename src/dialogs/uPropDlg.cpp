@@ -193,19 +193,7 @@ bool CreateDialogWindow(const std::u16string& title) {
         (around.top + around.bottom - h) / 2, w, h, p.Owner, nullptr, ThisModule(), nullptr);
     if (!p.Dialog) return false;
     PinModule();  // the window must not outlive the code behind it
-    RECT outer, client;
-    GetWindowRect(p.Dialog, &outer);
-    GetClientRect(p.Dialog, &client);
-    const int ow = w + (outer.right - outer.left) - (client.right - client.left);
-    const int oh = h + (outer.bottom - outer.top) - (client.bottom - client.top);
-    int x = (around.left + around.right - ow) / 2, y = (around.top + around.bottom - oh) / 2;
-    MONITORINFO mi = {};
-    mi.cbSize = sizeof mi;
-    if (GetMonitorInfoW(MonitorFromRect(&around, MONITOR_DEFAULTTONEAREST), &mi)) {
-        x = std::max<int>(mi.rcWork.left, std::min<int>(x, mi.rcWork.right - ow));
-        y = std::max<int>(mi.rcWork.top, std::min<int>(y, mi.rcWork.bottom - oh));
-    }
-    SetWindowPos(p.Dialog, nullptr, x, y, ow, oh, SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceDialog(p.Dialog, around, w, h);
     return true;
 }
 

@@ -185,19 +185,7 @@ bool CreateDialogWindow() {
                                nullptr, ThisModule(), nullptr);
     if (!d.Dialog) return false;
     PinModule();
-    RECT outer, client;
-    GetWindowRect(d.Dialog, &outer);
-    GetClientRect(d.Dialog, &client);
-    const int ow = w + (outer.right - outer.left) - client.right;
-    const int oh = h + (outer.bottom - outer.top) - client.bottom;
-    int x = (around.left + around.right - ow) / 2, y = (around.top + around.bottom - oh) / 2;
-    MONITORINFO mi = {};
-    mi.cbSize = sizeof mi;
-    if (GetMonitorInfoW(MonitorFromRect(&around, MONITOR_DEFAULTTONEAREST), &mi)) {
-        x = std::max<int>(mi.rcWork.left, std::min<int>(x, mi.rcWork.right - ow));
-        y = std::max<int>(mi.rcWork.top, std::min<int>(y, mi.rcWork.bottom - oh));
-    }
-    SetWindowPos(d.Dialog, nullptr, x, y, ow, oh, SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceDialog(d.Dialog, around, w, h);
     return true;
 }
 
