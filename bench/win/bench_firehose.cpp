@@ -45,6 +45,9 @@ struct TWindowRun {
     int64_t LogBytes = 0;  // in the log files once the log was closed
     size_t LogQueuePeak = 0;
     double Plain = 0;     // the plain loop measured just before
+    std::vector<double> DrainMs;  // each received-bytes message's handling, sorted
+    double LongestMs = 0;         // the longest handling of any message
+    UINT LongestMsg = 0;
     std::wstring Status;  // the status line at the end of the stream
 };
 
@@ -130,7 +133,14 @@ TWindowRun IntoWindow(const std::wstring& ini, const std::wstring& logs, int log
                 if (TSessionLog* log = term->Log())
                     run.LogQueuePeak = std::max(run.LogQueuePeak, log->Writer().PeakQueued());
             TranslateMessage(&m);
+            const double began = Seconds();
             DispatchMessageW(&m);
+            const double took = (Seconds() - began) * 1000.0;
+            if (m.message == WM_KL_RECEIVED) run.DrainMs.push_back(took);
+            if (took > run.LongestMs) {
+                run.LongestMs = took;
+                run.LongestMsg = m.message;
+            }
             if (!term->Backend() && term->ReceivedCount() < kTotal) break;
         }
     }
@@ -148,6 +158,7 @@ TWindowRun IntoWindow(const std::wstring& ini, const std::wstring& logs, int log
         run.PeakMiB = double(pmc.PeakWorkingSetSize) / (1 << 20);
     std::sort(latency.begin(), latency.end());
     run.LatencyMs = latency;
+    std::sort(run.DrainMs.begin(), run.DrainMs.end());
     CloseEmbeddedTerminal(hwnd);
     DestroyWindow(lister);
     // Closing gives the log a bounded time to finish; what is still queued
@@ -175,6 +186,11 @@ void Report(const char* name, const TWindowRun& run) {
         "(target p99 <= 50)\n",
         run.LatencyMs.size(), Percentile(run.LatencyMs, 0.5), Percentile(run.LatencyMs, 0.99),
         run.LatencyMs.empty() ? 0.0 : run.LatencyMs.back());
+    std::printf(
+        "  window thread: %zu drains, p99 %.1f ms, max %.1f ms; longest message 0x%04X "
+        "%.1f ms\n",
+        run.DrainMs.size(), Percentile(run.DrainMs, 0.99),
+        run.DrainMs.empty() ? 0.0 : run.DrainMs.back(), run.LongestMsg, run.LongestMs);
     if (run.LogBytes > 0)
         std::printf("  log: %.1f MB written, %.1f MB/s over the stream, queue peak %.1f MiB\n",
                     double(run.LogBytes) / 1e6,

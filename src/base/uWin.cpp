@@ -111,3 +111,18 @@ std::u16string GroupedNumber(int64_t value) {
     } while (v);
     return negative ? u"-" + out : out;
 }
+
+void MoveChild(HWND child, int x, int y, int w, int h) {
+    if (!child) return;
+    RECT r;
+    if (GetWindowRect(child, &r)) {
+        MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+        wchar_t cls[16] = {};
+        GetClassNameW(child, cls, 16);
+        const bool combo = lstrcmpiW(cls, L"ComboBox") == 0;
+        if (r.left == x && r.top == y && r.right - r.left == w &&
+            (combo || r.bottom - r.top == h))
+            return;
+    }
+    MoveWindow(child, x, y, w, h, TRUE);
+}

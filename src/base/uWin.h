@@ -68,6 +68,14 @@ std::u16string ModuleDirectory();
 // Sockets error code, without the trailing line break.
 std::u16string SystemMessage(DWORD code);
 
+// Moves a child window to (x, y, w, h) in its parent's client coordinates,
+// unless it is there already: each move is a round trip to the window
+// manager and a repaint, so re-laying out a whole toolbar for one label that
+// appeared must only cost the controls that really move. A combo box's h is
+// its dropped-down height, which its window rectangle does not show, so for
+// combo boxes only the position and width are compared.
+void MoveChild(HWND child, int x, int y, int w, int h);
+
 // Owns a kernel handle; INVALID_HANDLE_VALUE and NULL both mean "none".
 class THandle {
 public:

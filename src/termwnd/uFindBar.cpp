@@ -92,7 +92,7 @@ void TFindBar::Layout(HDC dc, int x, int y, int width) {
         const TFindControl& d = kFindControls[i];
         if (d.MinWidth == 0) widths[i] = std::max(t_.S(kMinEditWidth), width - fixed);
         if (HWND c = Control(d.Id))
-            MoveWindow(c, x, y + t_.S(d.Offset), widths[i], t_.S(d.Height), TRUE);
+            MoveChild(c, x, y + t_.S(d.Offset), widths[i], t_.S(d.Height));
         x += widths[i] + gap;
     }
 }

@@ -331,13 +331,21 @@ size_t TLogWriter::PeakQueued() const {
     return shared_->PeakQueued;
 }
 
-bool TLogWriter::Stop() {
+void TLogWriter::RequestStop() {
     {
         std::lock_guard<std::mutex> g(shared_->Lock);
         shared_->Stopping = true;
     }
+    if (thread_) SetEvent(shared_->Wake.Get());
+}
+
+bool TLogWriter::Ended() const {
+    return !thread_ || WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0;
+}
+
+bool TLogWriter::Stop() {
+    RequestStop();
     if (!thread_) return true;
-    SetEvent(shared_->Wake.Get());
     const bool ended = WaitForSingleObject(thread_, kLogStopWaitMs) == WAIT_OBJECT_0;
     CloseHandle(thread_);
     thread_ = nullptr;
@@ -403,12 +411,16 @@ void TSessionLog::FlushOpenLine() {
     Commit();
 }
 
-void TSessionLog::Finish() {
-    if (!model_) return;
-    if (!raw_) {
-        model_->SetLineSink(nullptr, nullptr);
-        FlushOpenLine();
+void TSessionLog::Finish(bool wait) {
+    if (model_) {
+        if (!raw_) {
+            model_->SetLineSink(nullptr, nullptr);
+            FlushOpenLine();
+        }
+        model_ = nullptr;
     }
-    model_ = nullptr;
-    writer_.Stop();
+    if (wait)
+        writer_.Stop();
+    else
+        writer_.RequestStop();
 }

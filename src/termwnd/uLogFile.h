@@ -109,6 +109,10 @@ public:
     // kLogStopWaitMs for that, then leaves the thread to finish alone.
     // True when the thread had ended.
     bool Stop();
+    // Stop without waiting: the thread writes what is queued and closes the
+    // file while the caller goes on; Ended tells when it has.
+    void RequestStop();
+    bool Ended() const;
 
 private:
     struct TShared;
@@ -144,8 +148,9 @@ public:
     // A text log writes the model's unfinished line now: the model is about
     // to be cleared, or logging ends.
     void FlushOpenLine();
-    // Detaches from the model, writes the unfinished line, stops the writer.
-    void Finish();
+    // Detaches from the model, writes the unfinished line, stops the writer;
+    // with `wait` false the writer finishes the file on its own.
+    void Finish(bool wait = true);
 
 private:
     static void Sink(void* self, std::u16string_view text, TDateTime time);

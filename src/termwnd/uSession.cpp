@@ -270,7 +270,15 @@ void TTermWindow::OnReceived(WPARAM number) {
 
 void TTermWindow::OnEnded(WPARAM number, LPARAM code) {
     if (uint32_t(number) != connectionNumber_ || !backend_) return;
-    DrainReceived(true);  // the backend goes now; what it still holds is shown
+    // What the backend still holds is shown before it goes; a flood's last
+    // megabytes a slice per message, like any other, so the keys that came
+    // in meanwhile are answered first.
+    if (backend_->PendingCount() > kDrainSliceBytes &&
+        PostMessageW(mainWnd_, WM_KL_ENDED, number, code)) {
+        DrainReceived();
+        return;
+    }
+    DrainReceived(true);
     // A port that could not be opened says why in the backend's own words,
     // as a failed connect always did.
     const std::u16string own = code ? backend_->EndText(DWORD(code)) : std::u16string();

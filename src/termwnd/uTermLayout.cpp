@@ -192,12 +192,24 @@ void TTermWindow::Layout(int width, int height) {
         for (size_t k = i; k < end; ++k) {
             const TControlDef& d = kControls[k];
             if (HWND c = Control(d.Id))
-                MoveWindow(c, x, y + S(d.Offset), widths[k - i], S(d.Height), TRUE);
+                MoveChild(c, x, y + S(d.Offset), widths[k - i], S(d.Height));
             x += widths[k - i] + gap;
         }
         i = end;
     }
-    LayoutBottom(dc, width, height, y + rowHeight + S(2));
+    outputTop_ = y + rowHeight + S(2);
+    LayoutBottom(dc, width, height, outputTop_);
+    SelectObject(dc, oldFont);
+    ReleaseDC(mainWnd_, dc);
+}
+
+void TTermWindow::RelayoutBottom() {
+    if (!mainWnd_) return;
+    RECT rc;
+    GetClientRect(mainWnd_, &rc);
+    HDC dc = GetDC(mainWnd_);
+    HGDIOBJ oldFont = SelectObject(dc, uiFont_.Get());
+    LayoutBottom(dc, rc.right, rc.bottom, outputTop_);
     SelectObject(dc, oldFont);
     ReleaseDC(mainWnd_, dc);
 }
@@ -209,7 +221,7 @@ void TTermWindow::LayoutBottom(HDC dc, int width, int height, int outputTop) {
     // send row then covers the status row.
     const int sendY = std::max(statusY - S(30), outputTop + S(60));
     auto move = [&](int id, int x, int y, int w, int h) {
-        if (HWND c = Control(id)) MoveWindow(c, x, y, w, h, TRUE);
+        MoveChild(Control(id), x, y, w, h);
     };
     // The find bar, while open, takes a row above the send row from the output.
     int outputBottom = sendY - S(4);
@@ -219,8 +231,7 @@ void TTermWindow::LayoutBottom(HDC dc, int width, int height, int outputTop) {
         outputBottom = findY - S(4);
     }
     if (outputWnd_)
-        MoveWindow(outputWnd_, margin, outputTop, width - 2 * margin, outputBottom - outputTop,
-                   TRUE);
+        MoveChild(outputWnd_, margin, outputTop, width - 2 * margin, outputBottom - outputTop);
 
     const int labelWidth = std::max(S(46), TextWidth(dc, Control(kIdSendLabel)) + S(4));
     move(kIdSendLabel, margin, sendY + S(5), labelWidth, S(18));

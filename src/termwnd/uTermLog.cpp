@@ -15,6 +15,8 @@
 // after windows.h
 #include <commdlg.h>
 
+#include <algorithm>
+
 #include "base/uText.h"
 #include "i18n/uI18n.h"
 #include "settings/uSettings.h"
@@ -41,6 +43,7 @@ void TTermWindow::SyncLog() {
 
 void TTermWindow::StartLog() {
     if (log_ || !model_) return;
+
     std::u16string folder;
     int32_t format = kLogFormatText;
     ReadLogSettings(folder, format);
@@ -52,22 +55,47 @@ void TTermWindow::StartLog() {
     log_ = std::make_unique<TSessionLog>(*model_, target);
     logShown_.clear();
     ShowLogFile();
+
 }
 
-void TTermWindow::StopLog() {
+void TTermWindow::StopLog(bool failureShown) {
     if (!log_) return;
-    log_.reset();  // writes the open line, closes the file
+    log_->Finish(false);  // writes the open line; the thread closes the file
+    closingLogs_.push_back({std::move(log_), failureShown});
     ShowLogFile();
 }
 
+// Holds the status line's "logging stopped" for a log that failed while its
+// thread finished the file after the log was stopped.
+void TTermWindow::PollClosingLogs() {
+    for (size_t i = 0; i < closingLogs_.size();) {
+        TClosingLog& c = closingLogs_[i];
+        if (!c.Log->Writer().Ended()) {
+            ++i;
+            continue;
+        }
+        TLogFailure failure;
+        if (!c.FailureShown && c.Log->Writer().Failed(&failure))
+            SetStatus(TrFmt("status.log_stopped", u"{0} - logging stopped: {1}",
+                            {displayName_, LogFailureText(failure)}));
+        closingLogs_.erase(closingLogs_.begin() + ptrdiff_t(i));
+    }
+}
+
+bool TTermWindow::LogsWriting() const {
+    return log_ || std::any_of(closingLogs_.begin(), closingLogs_.end(),
+                               [](const TClosingLog& c) { return !c.Log->Writer().Ended(); });
+}
+
 void TTermWindow::PollLog() {
+    PollClosingLogs();
     if (!log_) return;
     TLogFailure failure;
     if (!log_->Writer().Failed(&failure)) {
         ShowLogFile();
         return;
     }
-    StopLog();
+    StopLog(true);
     // The box is the setting: unticked, the port does not log at its next
     // connect either, until the user ticks it again.
     settings_.Log = false;
@@ -92,9 +120,7 @@ void TTermWindow::ShowLogFile() {
     }
     if (((GetWindowLongW(label, GWL_STYLE) & WS_VISIBLE) != 0) != visible) {
         ShowWindow(label, visible ? SW_SHOWNA : SW_HIDE);
-        RECT rc;
-        GetClientRect(mainWnd_, &rc);
-        Layout(rc.right, rc.bottom);
+        RelayoutBottom();
     }
 }
 

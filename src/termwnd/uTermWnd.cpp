@@ -308,6 +308,9 @@ void TTermWindow::OnDestroy() {
     if (embedded_ && sessionOpen_) SaveTerminalSettings(section_, settings_);
     destroyed_ = true;
     ReleaseBackend();
+    // The file manager may be exiting: the logs still writing get their
+    // bounded time to finish now.
+    closingLogs_.clear();
     backBitmap_.Reset();
     mainWnd_ = nullptr;
     outputWnd_ = nullptr;

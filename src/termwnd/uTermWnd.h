@@ -277,6 +277,8 @@ public:
     // --- Logging and saving the output (uTermLog.cpp) ---
     // The log being written (Log ticked and the connection up), or nullptr.
     TSessionLog* Log() const { return log_.get(); }
+    // Whether a log, running or stopped, still has its file open.
+    bool LogsWriting() const;
     // Its file's full path; empty without a log or before the file is open.
     std::u16string LogFilePath() const;
     // The whole history as the view shows it (text rows with their
@@ -305,11 +307,13 @@ private:
     // Starts or stops the log to match the Log setting and the connection.
     void SyncLog();
     void StartLog();
-    // Writes the open line and closes the file.
-    void StopLog();
+    // Writes the open line and lets the log's thread close the file: a flood
+    // still queued must not hold the window (see closingLogs_).
+    void StopLog(bool failureShown = false);
     // Timer 1: a failed log unticks the box and says why; the label follows
-    // the file being written.
+    // the file being written; closed logs whose thread ended are let go.
     void PollLog();
+    void PollClosingLogs();
     void ShowLogFile();
     void SaveOutputAs();
 
@@ -366,6 +370,10 @@ private:
     void FillOptionLists();
     void Layout(int width, int height);
     void LayoutBottom(HDC dc, int width, int height, int outputTop);
+    // The rows below the toolbar again, as last laid out (the log's label
+    // came or went): the toolbar's controls are not measured again.
+    void RelayoutBottom();
+    int outputTop_ = 0;  // where Layout put the output's top
 
     // output view (uTermView.cpp)
     LRESULT HandleOutputMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -471,6 +479,14 @@ private:
     std::vector<uint8_t> cellMarks_;  // DrawRow: the find marks of the row's visible cells
 
     std::unique_ptr<TSessionLog> log_;
+    // Stopped logs whose thread still writes what was queued. A write that
+    // fails now is still told; the window's end waits a bounded time for
+    // them, as the file manager may be about to exit.
+    struct TClosingLog {
+        std::unique_ptr<TSessionLog> Log;
+        bool FailureShown = false;
+    };
+    std::vector<TClosingLog> closingLogs_;
     std::u16string logShown_;  // the path the label shows
 
     std::u16string sendLabel_;   // the file sent, or "3 files", for the end's text

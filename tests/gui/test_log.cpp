@@ -103,6 +103,18 @@ TEST(LogWriter, PartsSplitAtTheirSizeAndNeverOverwrite) {
     EXPECT_EQ(files[0].first + files[2].first, L"t.logt_3.log");
     EXPECT_EQ(files[0].second.substr(0, 30), "2023-03-15 12:00:00.000 abcd\r\n");
     EXPECT_EQ(files[0].second.size() * 10 + files[2].second.size(), 1260u) << "120 and 60 bytes";
+
+    // Stopped without waiting (a connection that ended under a flood): the
+    // caller goes on at once, and the thread still writes all that was queued.
+    const std::wstring late = dir.File(L"late");
+    TLogWriter l({U(late.c_str()), u"l", true});
+    const std::string block(4 << 20, 'z');
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(l.Write(block.data(), block.size()));
+    l.RequestStop();
+    EXPECT_FALSE(l.Write("x", 1)) << "nothing joins a stopped log";
+    ASSERT_TRUE(PumpUntil([&] { return l.Ended(); }, 20000));
+    EXPECT_FALSE(l.Failed());
+    EXPECT_EQ(FilesIn(late).at(0).second.size(), 32u << 20);
 }
 
 TEST(LogWriter, FailuresStopTheLogAndSayWhy) {
@@ -159,6 +171,8 @@ TEST(Log, RawLogHoldsEveryByteAcrossPartsAndEachConnectionStartsANewFile) {
     EXPECT_EQ(f.Term().Log(), nullptr);
     EXPECT_FALSE(IsWindowVisible(f.Control(kIdLogFile)));
     EXPECT_EQ(IniValue(f.Ini(), L"Conn:raw", L"Log"), L"0");
+    // Unticking returns at once; the log's thread closes the file.
+    ASSERT_TRUE(PumpUntil([&] { return !f.Term().LogsWriting(); }, 10000));
 
     const auto files = FilesIn(logs);
     ASSERT_EQ(files.size(), 4u) << "three parts of the first connection, one of the second";
@@ -194,6 +208,7 @@ TEST(Log, TextLogHoldsTheModelsLinesWithTheirArrivalTimes) {
     // then has nothing more to add.
     f.Click(kIdClear);
     f.Click(kIdLog);
+    ASSERT_TRUE(PumpUntil([&] { return !f.Term().LogsWriting(); }, 10000));
     const auto files = FilesIn(logs);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].first.substr(files[0].first.size() - 4), L".log");
