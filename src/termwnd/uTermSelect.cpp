@@ -201,6 +201,7 @@ HMENU TTermWindow::BuildContextMenu() const {
     AppendMenuW(menu, MF_STRING | (selection_ ? 0 : MF_GRAYED), kCmdCopy,
                 W(Tr("action.copy", u"Copy")));
     AppendMenuW(menu, MF_STRING, kCmdSelectAll, W(Tr("action.select_all", u"Select all")));
+    AppendMenuW(menu, MF_STRING, kCmdFind, W(Tr("action.find", u"Find\u2026\tCtrl+F")));
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, kCmdClearOutput, W(Tr("action.clear_output", u"Clear output")));
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -235,6 +236,9 @@ void TTermWindow::RunMenuCommand(int command) {
             break;
         case kCmdSelectAll:
             SelectAll();
+            break;
+        case kCmdFind:
+            find_.Open();
             break;
         case kCmdClearOutput:
             ClearOutput();

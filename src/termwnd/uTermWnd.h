@@ -94,6 +94,7 @@ constexpr int kCmdLog = 9004;
 constexpr int kCmdSaveOutput = 9005;
 constexpr int kCmdSendBreak = 9006;
 constexpr int kCmdSendFile = 9007;
+constexpr int kCmdFind = 9008;
 constexpr int kCmdSendCommand = 9010;  // .. 9019: stored commands 1 .. 10
 
 // Timers of the main window: counters and lamps; font, colours and reconnect.

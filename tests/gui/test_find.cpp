@@ -134,8 +134,12 @@ TEST(Find, HexViewAcrossRowsAndTimestamps) {
     EXPECT_EQ(row1.substr(0, 25), u"[12:34:56.789] 00000018  ");
     EXPECT_EQ(header.find(u"17 "), row0.find(u"0A "));
 
-    SetFocus(f.Control(kIdEdit));
-    Keys(f.Control(kIdEdit), 'F', true);
+    // Opened from the context menu this time.
+    HMENU menu = t.BuildContextMenu();
+    EXPECT_EQ(GetMenuState(menu, kCmdFind, MF_BYCOMMAND) & MF_GRAYED, 0u);
+    DestroyMenu(menu);
+    t.RunMenuCommand(kCmdFind);
+    ASSERT_TRUE(IsWindowVisible(f.Control(kIdFindEdit)));
     SetWindowTextW(f.Control(kIdFindEdit), L"0a 0");
     EXPECT_EQ(Count(f), L"Hex digit 4 has no pair");
     SetWindowTextW(f.Control(kIdFindEdit), L"0a0d");
