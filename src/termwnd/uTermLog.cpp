@@ -43,7 +43,6 @@ void TTermWindow::SyncLog() {
 
 void TTermWindow::StartLog() {
     if (log_ || !model_) return;
-
     std::u16string folder;
     int32_t format = kLogFormatText;
     ReadLogSettings(folder, format);
@@ -55,7 +54,6 @@ void TTermWindow::StartLog() {
     log_ = std::make_unique<TSessionLog>(*model_, target);
     logShown_.clear();
     ShowLogFile();
-
 }
 
 void TTermWindow::StopLog(bool failureShown) {
