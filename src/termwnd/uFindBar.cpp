@@ -112,17 +112,21 @@ void TFindBar::Open() {
             SetWindowTextW(edit, W(selected));  // EN_CHANGE searches, but the bar is still hidden
             fromSelection = true;
         }
-        visible_ = true;
-        for (const TFindControl& d : kFindControls)
-            if (HWND c = Control(d.Id)) ShowWindow(c, SW_SHOW);
-        RECT rc;
-        GetClientRect(t_.mainWnd_, &rc);
-        t_.Layout(rc.right, rc.bottom);
+        Show(true);
         t_.RefreshScrollBars();
         Research(fromSelection);
     }
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, -1);
+}
+
+// The bar's row comes or goes between the output and the send row; the
+// toolbar above stays as it is.
+void TFindBar::Show(bool visible) {
+    visible_ = visible;
+    for (const TFindControl& d : kFindControls)
+        if (HWND c = Control(d.Id)) ShowWindow(c, visible ? SW_SHOW : SW_HIDE);
+    t_.RelayoutBottom();
 }
 
 void TFindBar::Close() {
@@ -131,11 +135,7 @@ void TFindBar::Close() {
     if (timer_ && t_.mainWnd_) KillTimer(t_.mainWnd_, kTimerFind);
     timer_ = false;
     hasCurrent_ = false;
-    for (const TFindControl& d : kFindControls)
-        if (HWND c = Control(d.Id)) ShowWindow(c, SW_HIDE);
-    RECT rc;
-    GetClientRect(t_.mainWnd_, &rc);
-    t_.Layout(rc.right, rc.bottom);
+    Show(false);
     t_.ShowNewOutput();
     if (HWND edit = t_.Control(kIdEdit)) SetFocus(edit);
 }

@@ -96,6 +96,7 @@ public:
     void SelectionTaken() { selectionIsMatch_ = false; }
 
 private:
+    void Show(bool visible);
     // Reads the query and Match case and compiles them for the current view;
     // a new counter starts.
     void Compile();

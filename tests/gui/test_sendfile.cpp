@@ -23,15 +23,6 @@ using namespace kltest::loopback;
 
 namespace {
 
-struct TInbox {
-    std::mutex Lock;
-    std::string Bytes;
-    size_t Size() {
-        std::lock_guard<std::mutex> g(Lock);
-        return Bytes.size();
-    }
-};
-
 std::wstring Status(TTermFixture& f) { return TextOf(f.Control(kIdStatus)); }
 bool Has(const std::wstring& text, const std::wstring& part) {
     return text.find(part) != std::wstring::npos;
@@ -42,13 +33,7 @@ bool Has(const std::wstring& text, const std::wstring& part) {
 TEST(SendFile, DropDialogProgressEndAndEsc) {
     SetSendFileDialog(ShowSendFileDialog);
     TInbox inbox;
-    TPeer peer([&](SOCKET s) {
-        char buf[8192];
-        for (int k; (k = recv(s, buf, sizeof buf, 0)) > 0;) {
-            std::lock_guard<std::mutex> g(inbox.Lock);
-            inbox.Bytes.append(buf, size_t(k));
-        }
-    });
+    TPeer peer([&](SOCKET s) { Collect(s, inbox); });
     TTermFixture f;
     TTempDir dir;
     std::string content;

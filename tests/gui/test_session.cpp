@@ -22,28 +22,6 @@ using namespace kltest::loopback;
 
 namespace {
 
-// What a peer received, shared with the test thread.
-struct TInbox {
-    std::mutex Lock;
-    std::string Bytes;
-    void Add(const char* p, int n) {
-        std::lock_guard<std::mutex> g(Lock);
-        Bytes.append(p, size_t(n));
-    }
-    std::string Take() {
-        std::lock_guard<std::mutex> g(Lock);
-        std::string out;
-        out.swap(Bytes);
-        return out;
-    }
-};
-
-// Collects what arrives until the peer side is closed.
-void Collect(SOCKET s, TInbox& inbox) {
-    char buf[8192];
-    for (int k; (k = recv(s, buf, sizeof buf, 0)) > 0;) inbox.Add(buf, k);
-}
-
 std::string WaitForBytes(TInbox& inbox, size_t n, DWORD timeoutMs = 5000) {
     std::string got;
     PumpUntil(

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -79,6 +80,32 @@ private:
 };
 
 // Reads until `n` bytes came, the peer closed, or the deadline passed.
+// What a peer received, shared with the test thread.
+struct TInbox {
+    std::mutex Lock;
+    std::string Bytes;
+    void Add(const char* p, int n) {
+        std::lock_guard<std::mutex> g(Lock);
+        Bytes.append(p, size_t(n));
+    }
+    std::string Take() {
+        std::lock_guard<std::mutex> g(Lock);
+        std::string out;
+        out.swap(Bytes);
+        return out;
+    }
+    size_t Size() {
+        std::lock_guard<std::mutex> g(Lock);
+        return Bytes.size();
+    }
+};
+
+// Collects what arrives until the peer side is closed.
+inline void Collect(SOCKET s, TInbox& inbox) {
+    char buf[8192];
+    for (int k; (k = recv(s, buf, sizeof buf, 0)) > 0;) inbox.Add(buf, k);
+}
+
 inline std::string RecvExact(SOCKET s, size_t n, DWORD timeoutMs) {
     std::string got;
     const ULONGLONG end = GetTickCount64() + timeoutMs;
